@@ -1,0 +1,187 @@
+// The simulated camera service: two cameras that open, take the properties
+// a sensor would take, and deliver frames into the caller's buffer.
+#include <mutex>
+
+#include "pattern.h"
+#include "sim_core.h"
+
+namespace twincam::sim {
+namespace {
+
+constexpr int32_t kCameras = 2;
+constexpr int32_t kMaxDimension = 8192;
+constexpr int32_t kMaxFps = 240;
+// What a sensor comes up with on open, until it is configured.
+constexpr int32_t kDefaultFps = 30, kDefaultWidth = 1280, kDefaultHeight = 720;
+
+struct Camera {
+    bool open = false;
+    int32_t fps = kDefaultFps;
+    int32_t width = kDefaultWidth;
+    int32_t height = kDefaultHeight;
+    int32_t mode = 1;
+    uint32_t sequence = 0;  // frames delivered since the open
+};
+
+struct Service {
+    std::mutex mutex;
+    bool initialized = false;
+    Camera cameras[kCameras];
+};
+
+Service &Svc() {
+    static Service service;
+    return service;
+}
+
+bool Known(int32_t id) { return id >= 0 && id < kCameras; }
+
+twincam_sim_call Call(twincam_sim_op op, int32_t id, int32_t result) {
+    twincam_sim_call call{};
+    call.op = op;
+    call.id = id;
+    call.result = result;
+    return call;
+}
+
+int32_t Finish(twincam_sim_op op, int32_t id, int32_t result) {
+    Journal(Call(op, id, result));
+    return result;
+}
+
+bool Even(int32_t v) { return v % 2 == 0; }
+
+}  // namespace
+
+int32_t ServiceInit() {
+    int32_t unused = 0;
+    if (TakeFault(TWINCAM_SIM_OP_INIT, &unused)) return Finish(TWINCAM_SIM_OP_INIT, 0, 0);
+    std::lock_guard<std::mutex> lock(Svc().mutex);
+    Svc().initialized = true;  // a second initialisation is harmless
+    Journal(Call(TWINCAM_SIM_OP_INIT, 0, 1));
+    return 1;
+}
+
+int32_t ServiceStatus(int32_t id) {
+    int32_t status = 0;
+    if (!TakeFault(TWINCAM_SIM_OP_STATUS, &status)) {
+        std::lock_guard<std::mutex> lock(Svc().mutex);
+        // An uninitialised service or an unknown camera has no valid status.
+        if (Svc().initialized && Known(id)) status = Svc().cameras[id].open ? Open : Closed;
+    }
+    return Finish(TWINCAM_SIM_OP_STATUS, id, status);
+}
+
+int32_t ServiceOpen(int32_t id) {
+    int32_t unused = 0;
+    if (TakeFault(TWINCAM_SIM_OP_OPEN, &unused)) return Finish(TWINCAM_SIM_OP_OPEN, id, 0);
+    std::lock_guard<std::mutex> lock(Svc().mutex);
+    if (!Svc().initialized || !Known(id)) return Finish(TWINCAM_SIM_OP_OPEN, id, 0);
+    Camera &camera = Svc().cameras[id];
+    if (!camera.open) camera = Camera{};
+    camera.open = true;
+    return Finish(TWINCAM_SIM_OP_OPEN, id, 1);
+}
+
+int32_t ServiceSetProperty(int32_t id, int32_t property, void *value) {
+    twincam_sim_call call = Call(TWINCAM_SIM_OP_SETPROP, id, 0);
+    call.arg[0] = property;
+    if (value != nullptr && property == Resolution) {
+        const auto *r = static_cast<const CameraResolution *>(value);
+        call.arg[1] = r->width;
+        call.arg[2] = r->height;
+    } else if (value != nullptr && (property == FrameRate || property == Mode)) {
+        call.arg[1] = *static_cast<const int32_t *>(value);
+    }
+    int32_t unused = 0;
+    if (TakeFault(TWINCAM_SIM_OP_SETPROP, &unused) || value == nullptr) {
+        Journal(call);
+        return 0;
+    }
+    std::lock_guard<std::mutex> lock(Svc().mutex);
+    if (Svc().initialized && Known(id) && Svc().cameras[id].open) {
+        Camera &camera = Svc().cameras[id];
+        const int32_t a = call.arg[1], b = call.arg[2];
+        switch (property) {
+            case FrameRate:
+                if (a >= 1 && a <= kMaxFps) camera.fps = a, call.result = 1;
+                break;
+            case Resolution:
+                if (a > 0 && b > 0 && Even(a) && Even(b) && a <= kMaxDimension && b <= kMaxDimension) {
+                    camera.width = a, camera.height = b, call.result = 1;
+                }
+                break;
+            case Mode:
+                if (a == 1) camera.mode = a, call.result = 1;
+                break;
+            default:
+                break;
+        }
+    }
+    Journal(call);
+    return call.result;
+}
+
+int32_t ServiceRead(int32_t id, void *data, int32_t *size) {
+    twincam_sim_call call = Call(TWINCAM_SIM_OP_READ, id, 0);
+    call.buffer = BufferNumber(data);
+    call.arg[0] = size != nullptr ? *size : 0;
+    int32_t fault = TWINCAM_SIM_READ_FAIL;
+    const bool faulted = TakeFault(TWINCAM_SIM_OP_READ, &fault);
+    FrameSpec spec{};
+    {
+        std::lock_guard<std::mutex> lock(Svc().mutex);
+        const bool ready = Svc().initialized && Known(id) && Svc().cameras[id].open;
+        if (ready) {
+            Camera &camera = Svc().cameras[id];
+            spec = FrameSpec{id, camera.width, camera.height, camera.sequence};
+        }
+        const int32_t bytes = FrameBytes(spec.width, spec.height);
+        if (!ready || data == nullptr || size == nullptr || *size < bytes ||
+            (faulted && fault == TWINCAM_SIM_READ_FAIL)) {
+            if (size != nullptr) *size = 0;
+            Journal(call);
+            return 0;
+        }
+        ++Svc().cameras[id].sequence;
+    }
+    const int32_t bytes = FrameBytes(spec.width, spec.height);
+    int32_t delivered = bytes;
+    if (faulted && fault == TWINCAM_SIM_READ_SHORT) delivered = bytes - 1;
+    DrawFrame(spec, static_cast<uint8_t *>(data), delivered);
+    if (faulted && fault == TWINCAM_SIM_READ_LONG) delivered = bytes + 1;  // claims more than it wrote
+    *size = delivered;
+    call.arg[1] = delivered;
+    call.result = 1;
+    Journal(call);
+    return 1;
+}
+
+int32_t ServiceClose(int32_t id) {
+    int32_t unused = 0;
+    if (TakeFault(TWINCAM_SIM_OP_CLOSE, &unused)) return Finish(TWINCAM_SIM_OP_CLOSE, id, 0);
+    std::lock_guard<std::mutex> lock(Svc().mutex);
+    // Closing a camera that is not open is refused, as a device does.
+    if (!Svc().initialized || !Known(id) || !Svc().cameras[id].open) {
+        return Finish(TWINCAM_SIM_OP_CLOSE, id, 0);
+    }
+    Svc().cameras[id].open = false;
+    return Finish(TWINCAM_SIM_OP_CLOSE, id, 1);
+}
+
+void ServiceReset() {
+    std::lock_guard<std::mutex> lock(Svc().mutex);
+    Svc().initialized = false;
+    for (Camera &camera : Svc().cameras) camera = Camera{};
+}
+
+}  // namespace twincam::sim
+
+extern "C" TWINCAM_SIM_EXPORT int twincam_sim_camera(int32_t id, twincam_sim_camera_info *out) {
+    using namespace twincam::sim;
+    if (!Known(id) || out == nullptr) return -1;
+    std::lock_guard<std::mutex> lock(Svc().mutex);
+    const Camera &c = Svc().cameras[id];
+    *out = twincam_sim_camera_info{c.open ? 1 : 0, c.fps, c.width, c.height, c.mode, c.sequence};
+    return 0;
+}

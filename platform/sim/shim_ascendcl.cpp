@@ -1,0 +1,10 @@
+// libascendcl.so stand-in: the application log.
+#include "sim_core.h"
+
+extern "C" TWINCAM_SIM_EXPORT void aclAppLog(aclLogLevel level, const char *func, const char *file,
+                                             uint32_t line, const char *fmt, ...) {
+    va_list args;
+    va_start(args, fmt);
+    twincam::sim::AppLog(level, func, file, line, fmt, args);
+    va_end(args);
+}

@@ -1,0 +1,19 @@
+// libmedia_mini.so stand-in: the camera service's six operations.
+#include "sim_core.h"
+
+namespace sim = twincam::sim;
+
+extern "C" {
+TWINCAM_SIM_EXPORT int32_t MediaLibInit(void) { return sim::ServiceInit(); }
+TWINCAM_SIM_EXPORT CameraStatus QueryCameraStatus(int32_t id) {
+    return static_cast<CameraStatus>(sim::ServiceStatus(id));
+}
+TWINCAM_SIM_EXPORT int32_t OpenCamera(int32_t id) { return sim::ServiceOpen(id); }
+TWINCAM_SIM_EXPORT int32_t SetCameraProperty(int32_t id, CameraProperty property, void *value) {
+    return sim::ServiceSetProperty(id, property, value);
+}
+TWINCAM_SIM_EXPORT int32_t ReadFrameFromCamera(int32_t id, void *data, int32_t *size) {
+    return sim::ServiceRead(id, data, size);
+}
+TWINCAM_SIM_EXPORT int32_t CloseCamera(int32_t id) { return sim::ServiceClose(id); }
+}

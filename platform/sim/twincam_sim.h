@@ -1,0 +1,140 @@
+/*
+ * Control interface of twincam's stand-in platform: the simulated camera
+ * service (libmedia_mini.so) and accelerator runtime (libascendcl.so,
+ * libacl_dvpp.so). For tests and tools on machines without camera
+ * hardware; the twincam library itself never calls it.
+ *
+ * Everything here is thread-safe and lives in libtwincam_sim.so, which the
+ * three stand-ins share.
+ */
+#ifndef TWINCAM_SIM_H
+#define TWINCAM_SIM_H
+
+#include <stddef.h>
+#include <stdint.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* The platform operations, as the journal and fault schedule name them. */
+typedef enum twincam_sim_op {
+    TWINCAM_SIM_OP_INIT = 0,    /* MediaLibInit */
+    TWINCAM_SIM_OP_STATUS = 1,  /* QueryCameraStatus */
+    TWINCAM_SIM_OP_OPEN = 2,    /* OpenCamera */
+    TWINCAM_SIM_OP_SETPROP = 3, /* SetCameraProperty */
+    TWINCAM_SIM_OP_READ = 4,    /* ReadFrameFromCamera */
+    TWINCAM_SIM_OP_CLOSE = 5,   /* CloseCamera */
+    TWINCAM_SIM_OP_MALLOC = 6,  /* acldvppMalloc */
+    TWINCAM_SIM_OP_FREE = 7,    /* acldvppFree */
+    TWINCAM_SIM_OP_LOG = 8,     /* aclAppLog */
+    TWINCAM_SIM_OP_COUNT = 9
+} twincam_sim_op;
+
+/* ---- Journal: every platform call, oldest first ---------------------- */
+
+/* One journaled call. Buffers are named by their allocation number (1, 2,
+ * ...; 0 for a pointer the allocator never gave out). */
+typedef struct twincam_sim_call {
+    twincam_sim_op op;
+    int32_t id;       /* camera id; log level for LOG */
+    int32_t arg[3];   /* SETPROP: property, value(s); READ: capacity, returned size */
+    uint64_t size;    /* MALLOC: requested bytes */
+    uint64_t buffer;  /* MALLOC, FREE, READ: the buffer's allocation number */
+    int32_t result;   /* the operation's result (status for STATUS) */
+} twincam_sim_call;
+
+/* The journal keeps the most recent TWINCAM_SIM_JOURNAL_CAPACITY calls. */
+enum { TWINCAM_SIM_JOURNAL_CAPACITY = 4096 };
+
+size_t twincam_sim_journal_size(void);
+/* Copies entry index (0 = oldest kept); returns 0, or -1 past the end. */
+int twincam_sim_journal_get(size_t index, twincam_sim_call *out);
+/* Renders entry index as one line, e.g. "SetCameraProperty(0, FrameRate, 30) = 1";
+ * returns the length it needed (as snprintf), or 0 past the end. */
+size_t twincam_sim_journal_format(size_t index, char *buf, size_t len);
+void twincam_sim_journal_clear(void);
+/* Calls of op since the last reset, whether journaled or not. */
+uint64_t twincam_sim_call_count(twincam_sim_op op);
+
+/* ---- Application log -------------------------------------------------- */
+
+/* One aclAppLog record. Long texts are cut to fit. */
+typedef struct twincam_sim_log_record {
+    int32_t level;
+    uint32_t line;
+    char func[64];
+    char file[128];
+    char format[256];
+    char message[512]; /* the format expanded with its arguments */
+} twincam_sim_log_record;
+
+enum { TWINCAM_SIM_LOG_CAPACITY = 1024 };
+/* A level above every real one: nothing is echoed. */
+enum { TWINCAM_SIM_LOG_NONE = 4 };
+
+size_t twincam_sim_log_size(void);
+int twincam_sim_log_get(size_t index, twincam_sim_log_record *out);
+void twincam_sim_log_clear(void);
+/* Records at or above level are echoed to standard error (default
+ * ACL_ERROR, or TWINCAM_SIM_LOG_LEVEL from the environment: debug, info,
+ * warning, error, none or 0..4). Every record is kept whatever the level. */
+void twincam_sim_set_log_level(int32_t level);
+/* Called inside aclAppLog for every record, after it is kept; NULL removes it. */
+typedef void (*twincam_sim_log_hook)(const twincam_sim_log_record *record, void *user);
+void twincam_sim_set_log_hook(twincam_sim_log_hook hook, void *user);
+
+/* ---- Scripted faults -------------------------------------------------- */
+
+/* Values for a READ fault. */
+enum {
+    TWINCAM_SIM_READ_FAIL = 0,  /* the read fails */
+    TWINCAM_SIM_READ_SHORT = 1, /* succeeds one byte short of the frame */
+    TWINCAM_SIM_READ_LONG = 2   /* succeeds reporting one byte more than the frame */
+};
+
+/* Makes the nth call (1-based, counted since the last reset) of op fail.
+ * value: the status to answer for STATUS, a TWINCAM_SIM_READ_* for READ,
+ * the error code for MALLOC (0 picks ACL_ERROR_BAD_ALLOC); ignored
+ * otherwise. Returns 0, or -1 for an op that cannot fail or nth of 0. */
+int twincam_sim_fault(twincam_sim_op op, uint32_t nth, int32_t value);
+/* Replaces the schedule by one written as in TWINCAM_SIM_FAULTS: a comma-
+ * separated list of OP@N or OP@N=VALUE, OP one of init, status, open,
+ * setprop, read, close, malloc; VALUE a status (status), fail, short or
+ * long (read), an error code (malloc). Returns 0; on a malformed schedule
+ * returns -1, keeps the old one and describes the fault in err. */
+int twincam_sim_set_faults(const char *schedule, char *err, size_t errlen);
+void twincam_sim_clear_faults(void);
+
+/* ---- dvpp memory -------------------------------------------------------- */
+
+size_t twincam_sim_live_buffers(void);
+uint64_t twincam_sim_live_bytes(void);
+/* The most buffers that were live at once since the last reset. */
+size_t twincam_sim_peak_buffers(void);
+
+/* ---- Simulated cameras --------------------------------------------------- */
+
+typedef struct twincam_sim_camera_info {
+    int32_t open;     /* 1 when open */
+    int32_t fps;      /* the configuration the camera holds */
+    int32_t width;
+    int32_t height;
+    int32_t mode;
+    uint32_t frames;  /* frames delivered since the camera was opened */
+} twincam_sim_camera_info;
+
+/* Fills *out for camera 0 or 1; returns 0, or -1 for another id. */
+int twincam_sim_camera(int32_t id, twincam_sim_camera_info *out);
+
+/* ---- Whole state -------------------------------------------------------- */
+
+/* Back to the state at load: service uninitialised, cameras closed, journal,
+ * log, counters and faults cleared. Live buffers stay valid and counted. */
+void twincam_sim_reset(void);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* TWINCAM_SIM_H */

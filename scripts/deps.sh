@@ -1,0 +1,34 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the build and the tests need, if missing.
+# Usage: scripts/deps.sh [group...]; groups: base (always), tools, cross,
+# coverage, fuzz, bench.
+set -euo pipefail
+
+declare -A groups=(
+    [base]="cmake ninja-build g++ gcc pkg-config googletest binutils"
+    [tools]="libcli11-dev libyuv-dev libpng-dev"
+    [cross]="crossbuild-essential-arm64 qemu-user abigail-tools"
+    [coverage]="gcovr"
+    [fuzz]="clang libclang-rt-14-dev"
+    [bench]="libbenchmark-dev valgrind libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev gstreamer1.0-plugins-base"
+)
+
+wanted=()
+for group in base "$@"; do
+    [ -n "${groups[$group]+x}" ] || { echo "deps.sh: unknown group '$group'" >&2; exit 2; }
+    # shellcheck disable=SC2206
+    wanted+=(${groups[$group]})
+done
+
+missing=()
+for pkg in "${wanted[@]}"; do
+    dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed" || missing+=("$pkg")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+echo "Installing: ${missing[*]}"
+sudo=""
+[ "$(id -u)" -eq 0 ] || sudo="sudo"
+export DEBIAN_FRONTEND=noninteractive
+$sudo apt-get update -qq
+$sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null

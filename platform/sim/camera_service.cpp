@@ -1,6 +1,11 @@
 // The simulated camera service: two cameras that open, take the properties
 // a sensor would take, and deliver frames into the caller's buffer.
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
 #include <mutex>
+#include <thread>
 
 #include "pattern.h"
 #include "sim_core.h"
@@ -14,18 +19,30 @@ constexpr int32_t kMaxFps = 240;
 // What a sensor comes up with on open, until it is configured.
 constexpr int32_t kDefaultFps = 30, kDefaultWidth = 1280, kDefaultHeight = 720;
 
+using Clock = std::chrono::steady_clock;
+
 struct Camera {
     bool open = false;
     int32_t fps = kDefaultFps;
     int32_t width = kDefaultWidth;
     int32_t height = kDefaultHeight;
     int32_t mode = 1;
-    uint32_t sequence = 0;  // frames delivered since the open
+    uint32_t frames = 0;        // frames delivered since the open
+    uint64_t next = 0;          // the lowest sequence number not yet delivered
+    Clock::time_point epoch{};  // when frame `base` fell due
+    uint64_t base = 0;
+    std::shared_ptr<const Pattern> pattern;
 };
+
+bool PaceFromEnvironment() {
+    const char *pace = std::getenv("TWINCAM_SIM_PACE");
+    return pace == nullptr || std::strcmp(pace, "0") != 0;
+}
 
 struct Service {
     std::mutex mutex;
     bool initialized = false;
+    bool paced = PaceFromEnvironment();
     Camera cameras[kCameras];
 };
 
@@ -78,7 +95,10 @@ int32_t ServiceOpen(int32_t id) {
     std::lock_guard<std::mutex> lock(Svc().mutex);
     if (!Svc().initialized || !Known(id)) return Finish(TWINCAM_SIM_OP_OPEN, id, 0);
     Camera &camera = Svc().cameras[id];
-    if (!camera.open) camera = Camera{};
+    if (!camera.open) {
+        camera = Camera{};
+        camera.epoch = Clock::now();
+    }
     camera.open = true;
     return Finish(TWINCAM_SIM_OP_OPEN, id, 1);
 }
@@ -104,7 +124,13 @@ int32_t ServiceSetProperty(int32_t id, int32_t property, void *value) {
         const int32_t a = call.arg[1], b = call.arg[2];
         switch (property) {
             case FrameRate:
-                if (a >= 1 && a <= kMaxFps) camera.fps = a, call.result = 1;
+                if (a >= 1 && a <= kMaxFps) {
+                    // A new rate takes effect from now on, without renumbering.
+                    camera.base = camera.next;
+                    camera.epoch = Clock::now();
+                    camera.fps = a;
+                    call.result = 1;
+                }
                 break;
             case Resolution:
                 if (a > 0 && b > 0 && Even(a) && Even(b) && a <= kMaxDimension && b <= kMaxDimension) {
@@ -128,27 +154,48 @@ int32_t ServiceRead(int32_t id, void *data, int32_t *size) {
     call.arg[0] = size != nullptr ? *size : 0;
     int32_t fault = TWINCAM_SIM_READ_FAIL;
     const bool faulted = TakeFault(TWINCAM_SIM_OP_READ, &fault);
-    FrameSpec spec{};
+    std::shared_ptr<const Pattern> pattern;
+    uint64_t sequence = 0;
+    Clock::time_point due{};
+    bool wait = false;
     {
         std::lock_guard<std::mutex> lock(Svc().mutex);
         const bool ready = Svc().initialized && Known(id) && Svc().cameras[id].open;
-        if (ready) {
-            Camera &camera = Svc().cameras[id];
-            spec = FrameSpec{id, camera.width, camera.height, camera.sequence};
-        }
-        const int32_t bytes = FrameBytes(spec.width, spec.height);
+        Camera *camera = ready ? &Svc().cameras[id] : nullptr;
+        const int32_t bytes = ready ? FrameBytes(camera->width, camera->height) : 0;
         if (!ready || data == nullptr || size == nullptr || *size < bytes ||
             (faulted && fault == TWINCAM_SIM_READ_FAIL)) {
             if (size != nullptr) *size = 0;
             Journal(call);
             return 0;
         }
-        ++Svc().cameras[id].sequence;
+        if (!camera->pattern || camera->pattern->width() != camera->width ||
+            camera->pattern->height() != camera->height) {
+            camera->pattern = std::make_shared<const Pattern>(id, camera->width, camera->height);
+        }
+        pattern = camera->pattern;
+        sequence = camera->next;
+        if (Svc().paced) {
+            // The newest frame already due, or else wait for the next one.
+            const auto period = std::chrono::duration<double>(1.0 / camera->fps);
+            const auto elapsed = std::chrono::duration<double>(Clock::now() - camera->epoch);
+            const auto dueNow = camera->base + static_cast<uint64_t>(elapsed / period);
+            if (dueNow >= sequence) {
+                sequence = dueNow;
+            } else {
+                wait = true;
+                due = camera->epoch + std::chrono::duration_cast<Clock::duration>(
+                                          period * static_cast<double>(sequence - camera->base));
+            }
+        }
+        camera->next = sequence + 1;
+        ++camera->frames;
     }
-    const int32_t bytes = FrameBytes(spec.width, spec.height);
+    if (wait) std::this_thread::sleep_until(due);
+    const int32_t bytes = FrameBytes(pattern->width(), pattern->height());
+    pattern->Draw(static_cast<uint32_t>(sequence), static_cast<uint8_t *>(data));
     int32_t delivered = bytes;
     if (faulted && fault == TWINCAM_SIM_READ_SHORT) delivered = bytes - 1;
-    DrawFrame(spec, static_cast<uint8_t *>(data), delivered);
     if (faulted && fault == TWINCAM_SIM_READ_LONG) delivered = bytes + 1;  // claims more than it wrote
     *size = delivered;
     call.arg[1] = delivered;
@@ -173,6 +220,7 @@ void ServiceReset() {
     std::lock_guard<std::mutex> lock(Svc().mutex);
     Svc().initialized = false;
     for (Camera &camera : Svc().cameras) camera = Camera{};
+    Svc().paced = PaceFromEnvironment();
 }
 
 }  // namespace twincam::sim
@@ -182,6 +230,12 @@ extern "C" TWINCAM_SIM_EXPORT int twincam_sim_camera(int32_t id, twincam_sim_cam
     if (!Known(id) || out == nullptr) return -1;
     std::lock_guard<std::mutex> lock(Svc().mutex);
     const Camera &c = Svc().cameras[id];
-    *out = twincam_sim_camera_info{c.open ? 1 : 0, c.fps, c.width, c.height, c.mode, c.sequence};
+    *out = twincam_sim_camera_info{c.open ? 1 : 0, c.fps, c.width, c.height, c.mode, c.frames};
     return 0;
+}
+
+extern "C" TWINCAM_SIM_EXPORT void twincam_sim_set_pacing(int on) {
+    using namespace twincam::sim;
+    std::lock_guard<std::mutex> lock(Svc().mutex);
+    Svc().paced = on != 0;
 }

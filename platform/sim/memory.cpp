@@ -1,6 +1,7 @@
 // dvpp memory stand-in: host memory with live-buffer accounting and a small
 // pool of freed buffers, as a device memory pool keeps them, so a steady
 // capture loop neither maps fresh pages nor returns them to the system.
+#include <cstdio>
 #include <cstdlib>
 #include <mutex>
 #include <unordered_map>
@@ -39,6 +40,14 @@ struct Memory {
     Memory() {
         live.reserve(64);
         pool.reserve(kPoolCount);
+    }
+    // A buffer still live at exit was never freed: say so, as a device's
+    // memory checker would.
+    ~Memory() {
+        if (!live.empty()) {
+            std::fprintf(stderr, "twincam-sim: %zu dvpp buffers (%llu bytes) never freed\n", live.size(),
+                         static_cast<unsigned long long>(liveBytes));
+        }
     }
 };
 

@@ -127,6 +127,29 @@ typedef struct twincam_sim_camera_info {
 /* Fills *out for camera 0 or 1; returns 0, or -1 for another id. */
 int twincam_sim_camera(int32_t id, twincam_sim_camera_info *out);
 
+/* Paced like a sensor (the default, or TWINCAM_SIM_PACE=0 in the
+ * environment turns it off): frames fall due at the configured frame rate
+ * from the open, a read waits for the next due frame and a late reader gets
+ * the newest one. Unpaced, every read returns the next frame at once. */
+void twincam_sim_set_pacing(int on);
+
+/* ---- Frame stamp ------------------------------------------------------------
+ * Every simulated frame at least 128 pixels wide carries in its top rows 64
+ * black or white luma blocks (width/64 pixels wide): a start marker, the
+ * camera id, a 32-bit frame sequence number and a CRC-16 of the three. */
+
+typedef struct twincam_sim_stamp {
+    int32_t camera;
+    uint32_t sequence;
+} twincam_sim_stamp;
+
+enum { TWINCAM_SIM_STAMP_MIN_WIDTH = 128 };
+
+/* Reads the stamp of an NV12 (or any 8-bit luma-first) frame of the given
+ * size; luma points to at least width * height bytes. Returns 0 with *out
+ * filled, or -1 when the frame carries no valid stamp. */
+int twincam_sim_stamp_decode(const void *luma, int32_t width, int32_t height, twincam_sim_stamp *out);
+
 /* ---- Whole state -------------------------------------------------------- */
 
 /* Back to the state at load: service uninitialised, cameras closed, journal,

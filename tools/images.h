@@ -1,0 +1,39 @@
+// Pictures the capture tool writes: NV12 frames as PNG, raw NV12, and a
+// contact sheet of thumbnails.
+#ifndef TWINCAM_TOOLS_IMAGES_H
+#define TWINCAM_TOOLS_IMAGES_H
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace twincam::tools {
+
+struct Nv12View {
+    const uint8_t *data;
+    int width;
+    int height;
+};
+
+// An NV12 image held by value.
+struct Nv12Image {
+    int width = 0;
+    int height = 0;
+    std::vector<uint8_t> bytes;
+    Nv12View view() const { return {bytes.data(), width, height}; }
+};
+
+// Each returns an empty string on success, otherwise what went wrong.
+std::string WritePng(const std::string &path, const Nv12View &frame);
+std::string WriteRgbPng(const std::string &path, int width, int height, const std::vector<uint8_t> &rgb);
+std::string WriteRaw(const std::string &path, const void *data, size_t size);
+
+// A copy of the frame scaled to at most maxWidth pixels wide (even sizes).
+Nv12Image Thumbnail(const Nv12View &frame, int maxWidth);
+
+// All thumbnails on one picture, in order, as a grid with thin gaps.
+std::string WriteContactSheet(const std::string &path, const std::vector<Nv12Image> &thumbs);
+
+}  // namespace twincam::tools
+
+#endif  // TWINCAM_TOOLS_IMAGES_H

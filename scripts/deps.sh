@@ -7,7 +7,7 @@ set -euo pipefail
 declare -A groups=(
     [base]="cmake ninja-build g++ gcc pkg-config googletest binutils"
     [tools]="libcli11-dev libyuv-dev libpng-dev"
-    [cross]="crossbuild-essential-arm64 qemu-user abigail-tools"
+    [cross]="crossbuild-essential-arm64 qemu-user abigail-tools libpng-dev:arm64 libyuv-dev:arm64"
     [coverage]="gcovr"
     [fuzz]="clang libclang-rt-14-dev"
     [bench]="libbenchmark-dev valgrind libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev gstreamer1.0-plugins-base"
@@ -29,6 +29,10 @@ done
 echo "Installing: ${missing[*]}"
 sudo=""
 [ "$(id -u)" -eq 0 ] || sudo="sudo"
+# The capture tool's libraries for the cross build come from Debian's arm64 archive.
+if printf '%s\n' "${missing[@]}" | grep -q ':arm64$' && ! dpkg --print-foreign-architectures | grep -qx arm64; then
+    $sudo dpkg --add-architecture arm64
+fi
 export DEBIAN_FRONTEND=noninteractive
 $sudo apt-get update -qq
 $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null

@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
-# Builds the project and runs its whole test suite.
+# Builds the project and runs its whole test suite: natively, under
+# AddressSanitizer and UndefinedBehaviorSanitizer, and cross-built for
+# AArch64 under emulation. Each stage prints its wall time.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/deps.sh tools
+scripts/deps.sh tools cross
 
 stage() {
     local name=$1
@@ -13,4 +15,8 @@ stage() {
     echo "==== $name: $((SECONDS - start)) s"
 }
 
+total=$SECONDS
 stage native cmake --workflow --preset native
+stage sanitize cmake --workflow --preset sanitize
+stage aarch64 cmake --workflow --preset aarch64
+echo "==== all stages: $((SECONDS - total)) s"

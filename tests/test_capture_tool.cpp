@@ -44,9 +44,7 @@ protected:
     // sends SIGINT that long after the start.
     Result Tool(std::vector<std::string> args, std::vector<std::string> env = {"TWINCAM_SIM_PACE=0"},
              int interruptAfterMs = 0) {
-        std::vector<std::string> argv = {TWINCAM_EMULATOR_ARGS};
-        argv.insert(argv.begin(), std::string(TWINCAM_CAPTURE_TOOL));
-        if (std::string(TWINCAM_EMULATOR) != "") argv.insert(argv.begin(), std::string(TWINCAM_EMULATOR));
+        std::vector<std::string> argv = {TWINCAM_CAPTURE_TOOL};
         argv.insert(argv.end(), args.begin(), args.end());
         const fs::path out = dir_ / "stdout", err = dir_ / "stderr";
         const auto start = std::chrono::steady_clock::now();

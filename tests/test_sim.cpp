@@ -22,7 +22,7 @@ protected:
             CameraResolution r{a, b};
             return SetCameraProperty(0, Resolution, &r);
         }
-        return SetCameraProperty(0, static_cast<CameraProperty>(property), &a);
+        return SetCameraProperty(0, property, &a);
     }
 };
 

@@ -44,6 +44,7 @@ struct Memory {
     // A buffer still live at exit was never freed: say so, as a device's
     // memory checker would.
     ~Memory() {
+        for (const Pooled &p : pool) std::free(p.ptr);
         if (!live.empty()) {
             std::fprintf(stderr, "twincam-sim: %zu dvpp buffers (%llu bytes) never freed\n", live.size(),
                          static_cast<unsigned long long>(liveBytes));

@@ -1,7 +1,7 @@
 // libascendcl.so stand-in: the application log.
 #include "sim_core.h"
 
-extern "C" TWINCAM_SIM_EXPORT void aclAppLog(aclLogLevel level, const char *func, const char *file,
+extern "C" TWINCAM_SIM_EXPORT void aclAppLog(int32_t level, const char *func, const char *file,
                                              uint32_t line, const char *fmt, ...) {
     va_list args;
     va_start(args, fmt);

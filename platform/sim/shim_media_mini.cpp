@@ -5,11 +5,9 @@ namespace sim = twincam::sim;
 
 extern "C" {
 TWINCAM_SIM_EXPORT int32_t MediaLibInit(void) { return sim::ServiceInit(); }
-TWINCAM_SIM_EXPORT CameraStatus QueryCameraStatus(int32_t id) {
-    return static_cast<CameraStatus>(sim::ServiceStatus(id));
-}
+TWINCAM_SIM_EXPORT int32_t QueryCameraStatus(int32_t id) { return sim::ServiceStatus(id); }
 TWINCAM_SIM_EXPORT int32_t OpenCamera(int32_t id) { return sim::ServiceOpen(id); }
-TWINCAM_SIM_EXPORT int32_t SetCameraProperty(int32_t id, CameraProperty property, void *value) {
+TWINCAM_SIM_EXPORT int32_t SetCameraProperty(int32_t id, int32_t property, void *value) {
     return sim::ServiceSetProperty(id, property, value);
 }
 TWINCAM_SIM_EXPORT int32_t ReadFrameFromCamera(int32_t id, void *data, int32_t *size) {

@@ -23,7 +23,8 @@ typedef enum aclLogLevel {
 enum { ACL_ERROR_INVALID_PARAM = 100000, ACL_ERROR_BAD_ALLOC = 200000 };
 
 /* One application log record: level, reporting site and printf-style message. */
-void aclAppLog(aclLogLevel level, const char *func, const char *file, uint32_t line,
+/* level: an aclLogLevel. */
+void aclAppLog(int32_t level, const char *func, const char *file, uint32_t line,
                const char *fmt, ...)
 #if defined(__GNUC__)
     __attribute__((format(printf, 5, 6)))

@@ -13,7 +13,9 @@
 extern "C" {
 #endif
 
-/* What QueryCameraStatus answers; every other value is an invalid status. */
+/* What QueryCameraStatus answers; every other value is an invalid status.
+ * The operations take and return plain int32_t, so a service may answer any
+ * value without it being an out-of-range enumeration. */
 typedef enum CameraStatus {
     Open = 1,   /* open: can be configured without opening */
     Closed = 2, /* must be opened first */
@@ -33,10 +35,12 @@ typedef struct CameraResolution {
 
 /* Initialises the service; called once per loaded twincam library. */
 int32_t MediaLibInit(void);
-CameraStatus QueryCameraStatus(int32_t id);
+/* A CameraStatus, or any other value for an invalid status. */
+int32_t QueryCameraStatus(int32_t id);
 int32_t OpenCamera(int32_t id);
-/* value points to the type the property names; the service may write it. */
-int32_t SetCameraProperty(int32_t id, CameraProperty property, void *value);
+/* property: a CameraProperty; value points to the type it names, and the
+ * service may write it. */
+int32_t SetCameraProperty(int32_t id, int32_t property, void *value);
 /* *size: the buffer's capacity on entry, the frame's byte count on return. */
 int32_t ReadFrameFromCamera(int32_t id, void *data, int32_t *size);
 int32_t CloseCamera(int32_t id);

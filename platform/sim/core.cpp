@@ -205,7 +205,8 @@ void AppLog(int32_t level, const char *func, const char *file, uint32_t line, co
     Copy(record.file, sizeof record.file, file);
     Copy(record.format, sizeof record.format, fmt);
     if (fmt != nullptr) std::vsnprintf(record.message, sizeof record.message, fmt, args);
-    TakeFault(TWINCAM_SIM_OP_LOG, &level);  // counts the call; the log cannot fail
+    int32_t unused = 0;
+    TakeFault(TWINCAM_SIM_OP_LOG, &unused);  // counts the call; the log cannot fail
     twincam_sim_call call{};
     call.op = TWINCAM_SIM_OP_LOG;
     call.id = record.level;

@@ -140,13 +140,20 @@ TEST(SimFaults, AimedAtTheNthCall) {
     acldvppFree(p);
     acldvppFree(r);
     EXPECT_EQ(twincam_sim_fault(TWINCAM_SIM_OP_READ, 0, 0), -1) << "calls count from 1";
-    EXPECT_EQ(twincam_sim_fault(TWINCAM_SIM_OP_FREE, 1, 0), -1) << "frees cannot be faulted";
+    EXPECT_EQ(twincam_sim_fault(TWINCAM_SIM_OP_LOG, 1, 0), -1) << "the log cannot fail";
+    // A refused free keeps the buffer, for its owner to free again.
+    ASSERT_EQ(acldvppMalloc(&p, 16), 0);
+    ASSERT_EQ(twincam_sim_fault(TWINCAM_SIM_OP_FREE, twincam_sim_call_count(TWINCAM_SIM_OP_FREE) + 1, 0), 0);
+    EXPECT_EQ(acldvppFree(p), ACL_ERROR_INVALID_PARAM);
+    EXPECT_EQ(twincam_sim_live_buffers(), 1u);
+    EXPECT_EQ(acldvppFree(p), 0);
+    EXPECT_EQ(twincam_sim_live_buffers(), 0u);
 }
 
 TEST(SimFaults, ScheduleText) {
     char err[128] = "";
     const char *good[] = {"", "init@1", "status@2=7,open@1", "read@3=short,read@4=long,read@5=fail,read@6",
-                          "malloc@1=207001,malloc@2", "setprop@4,close@1", "status@1=-1"};
+                          "malloc@1=207001,malloc@2", "free@1,free@2=7", "setprop@4,close@1", "status@1=-1"};
     for (const char *s : good) EXPECT_EQ(twincam_sim_set_faults(s, err, sizeof err), 0) << s << ": " << err;
     const char *bad[] = {"read", "read@", "read@0", "read@x", "read@1=slow", "status@1", "open@1=3",
                          "zoom@1", "init@1,,open@2", "init@1,", "malloc@1=abc", "read@99999999999"};

@@ -47,7 +47,7 @@ int32_t ParseLogLevel(const char *text) {
     return -1;
 }
 
-const char *const kOpNames[] = {"init", "status", "open", "setprop", "read", "close", "malloc"};
+const char *const kOpNames[] = {"init", "status", "open", "setprop", "read", "close", "malloc", "free"};
 
 bool ParseUnsigned(const std::string &text, uint32_t *out) {
     if (text.empty() || text.size() > 10) return false;
@@ -98,8 +98,9 @@ bool ParseFault(const std::string &item, Fault *fault, std::string *why) {
     switch (fault->op) {
         case TWINCAM_SIM_OP_STATUS:
         case TWINCAM_SIM_OP_MALLOC:
+        case TWINCAM_SIM_OP_FREE:
             if (hasValue && ParseSigned(value, &fault->value)) return true;
-            if (!hasValue && fault->op == TWINCAM_SIM_OP_MALLOC) return true;
+            if (!hasValue && fault->op != TWINCAM_SIM_OP_STATUS) return true;
             *why = "'" + item + "' needs =" + (fault->op == TWINCAM_SIM_OP_STATUS ? "STATUS" : "CODE");
             return false;
         case TWINCAM_SIM_OP_READ:
@@ -178,9 +179,11 @@ bool TakeFault(twincam_sim_op op, int32_t *value) {
     State &s = S();
     std::lock_guard<std::mutex> lock(s.mutex);
     const uint64_t n = ++s.calls[op];
-    for (const Fault &f : s.faults) {
-        if (f.op == op && f.nth == n) {
-            *value = f.value;
+    for (auto f = s.faults.begin(); f != s.faults.end(); ++f) {
+        if (f->op == op && f->nth == n) {
+            *value = f->value;
+            // Spent: a long run that keeps scheduling faults keeps a short list.
+            s.faults.erase(f);
             return true;
         }
     }
@@ -342,7 +345,7 @@ TWINCAM_SIM_EXPORT void twincam_sim_set_log_hook(twincam_sim_log_hook hook, void
 }
 
 TWINCAM_SIM_EXPORT int twincam_sim_fault(twincam_sim_op op, uint32_t nth, int32_t value) {
-    if (static_cast<unsigned>(op) > TWINCAM_SIM_OP_MALLOC || nth == 0) return -1;
+    if (static_cast<unsigned>(op) > TWINCAM_SIM_OP_FREE || nth == 0) return -1;
     std::lock_guard<std::mutex> lock(S().mutex);
     S().faults.push_back(Fault{op, nth, value});
     return 0;

@@ -116,8 +116,8 @@ int32_t DvppMalloc(void **ptr, uint64_t size) {
 }
 
 int32_t DvppFree(void *ptr) {
-    int32_t unused = 0;
-    TakeFault(TWINCAM_SIM_OP_FREE, &unused);  // counts the call; frees are never refused by schedule
+    int32_t fault = 0;
+    const bool refused = TakeFault(TWINCAM_SIM_OP_FREE, &fault);
     Memory &m = M();
     void *release = nullptr;
     uint64_t number = 0;
@@ -131,6 +131,12 @@ int32_t DvppFree(void *ptr) {
         }
         const Live info = it->second;
         number = info.number;
+        if (refused) {
+            // A refused free leaves the buffer live and its owner's to free.
+            const int32_t code = fault != 0 ? fault : ACL_ERROR_INVALID_PARAM;
+            Record(TWINCAM_SIM_OP_FREE, 0, number, code);
+            return code;
+        }
         m.live.erase(it);
         m.liveBytes -= info.size;
         if (m.pool.size() < kPoolCount && m.poolBytes + info.capacity <= kPoolBytes) {

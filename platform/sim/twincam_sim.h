@@ -95,13 +95,15 @@ enum {
 
 /* Makes the nth call (1-based, counted since the last reset) of op fail.
  * value: the status to answer for STATUS, a TWINCAM_SIM_READ_* for READ,
- * the error code for MALLOC (0 picks ACL_ERROR_BAD_ALLOC); ignored
- * otherwise. Returns 0, or -1 for an op that cannot fail or nth of 0. */
+ * the error code for MALLOC (0 picks ACL_ERROR_BAD_ALLOC) and for FREE (0
+ * picks ACL_ERROR_INVALID_PARAM; the buffer stays live); ignored otherwise.
+ * A fault fires once. Returns 0, or -1 for LOG (the log cannot fail) or an
+ * nth of 0. */
 int twincam_sim_fault(twincam_sim_op op, uint32_t nth, int32_t value);
 /* Replaces the schedule by one written as in TWINCAM_SIM_FAULTS: a comma-
  * separated list of OP@N or OP@N=VALUE, OP one of init, status, open,
- * setprop, read, close, malloc; VALUE a status (status), fail, short or
- * long (read), an error code (malloc). Returns 0; on a malformed schedule
+ * setprop, read, close, malloc, free; VALUE a status (status), fail, short
+ * or long (read), an error code (malloc, free). Returns 0; on a malformed schedule
  * returns -1, keeps the old one and describes the fault in err. */
 int twincam_sim_set_faults(const char *schedule, char *err, size_t errlen);
 void twincam_sim_clear_faults(void);

@@ -1,0 +1,206 @@
+// Bad input on every operation: ids across the 32-bit range, frame rates
+// and resolutions at and beyond every limit, a null frame record. Each gets
+// its result with a clear report (or is passed to the service, which
+// refuses it), the registry holds only what fits, and nothing leaks.
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <cstring>
+#include <functional>
+#include <optional>
+#include <ostream>
+
+#include "support.h"
+
+using twincam::test::Calls;
+using twincam::test::Sinks;
+using Lines = std::vector<std::string>;
+
+namespace {
+
+struct Case {
+    std::string name;
+    std::function<void()> setup;  // unobserved
+    std::function<int32_t()> run;
+    int32_t result;
+    Lines calls;
+    Lines out;
+    std::optional<CameraRecord> record0;  // record 0 afterwards, when the case writes it
+};
+
+void PrintTo(const Case &c, std::ostream *os) { *os << c.name; }
+
+std::string Str(int64_t v) { return std::to_string(v); }
+
+// A name part gtest accepts: "Minus" for the sign.
+std::string Part(int64_t v) { return v < 0 ? "Minus" + Str(-v) : Str(v); }
+
+void OpenCamera0() {
+    Sinks quiet;
+    ASSERT_EQ(OpenCameraEx(0, 30, 64, 48), 0);
+}
+
+const Lines kFirstOpen = {"MediaLibInit() = 1", "QueryCameraStatus(0) = 2", "OpenCamera(0) = 1"};
+
+Lines Then(Lines lines, std::initializer_list<std::string> more) {
+    lines.insert(lines.end(), more);
+    return lines;
+}
+
+std::vector<Case> Generate() {
+    std::vector<Case> cases;
+    const int32_t badIds[] = {2, -1, INT32_MIN, INT32_MAX, 255};
+    for (const int32_t id : badIds) {
+        const std::string n = Part(id), s = Str(id);
+        cases.push_back({"OpenId" + n, {}, [id] { return OpenCameraEx(id, 30, 64, 48); }, 1, {},
+                         {"[ERROR]  Open camera failed for invalid id " + s}, {}});
+        cases.push_back({"ReadId" + n, OpenCamera0,
+                         [id] {
+                             CameraFrame frame{};
+                             return ReadCameraFrame(id, &frame);
+                         },
+                         1, {}, {"[ERROR]  Read camera frame failed for invalid id " + s}, {}});
+        cases.push_back({"ReadIdWithNullRecord" + n, {}, [id] { return ReadCameraFrame(id, nullptr); }, 1, {},
+                         {"[ERROR]  Read camera frame failed for invalid id " + s}, {}});
+        // These two hand the id to the service, which knows no such camera.
+        cases.push_back({"ConfigId" + n, OpenCamera0, [id] { return ConfigCamera(id, 30, 64, 48); }, 1,
+                         {"SetCameraProperty(" + s + ", FrameRate, 30) = 0"}, {"[ERROR]  Set camera fps failed"}, {}});
+        cases.push_back({"CloseId" + n, OpenCamera0, [id] { return CloseCameraEx(id); }, 1,
+                         {"CloseCamera(" + s + ") = 0"}, {"[ERROR]  Close camera " + s + " failed"}, {}});
+    }
+    cases.push_back({"ReadNullRecord", OpenCamera0, [] { return ReadCameraFrame(0, nullptr); }, 1, {},
+                     {"[ERROR]  Read camera 0 frame failed for null frame record"}, {}});
+
+    // Frame rates the service refuses: the open fails and closes the camera.
+    const int32_t badFps[] = {0, -1, INT32_MIN, 241, INT32_MAX};
+    for (const int32_t fps : badFps) {
+        cases.push_back({"OpenFps" + Part(fps), {}, [fps] { return OpenCameraEx(0, fps, 64, 48); }, 1,
+                         Then(kFirstOpen, {"SetCameraProperty(0, FrameRate, " + Str(fps) + ") = 0", "CloseCamera(0) = 1"}),
+                         {"[ERROR]  Set camera fps failed", "[ERROR]  Set camera0 property failed"}, {}});
+    }
+    for (const int32_t fps : {1, 240}) {
+        cases.push_back({"OpenFps" + Part(fps), {}, [fps] { return OpenCameraEx(0, fps, 64, 48); }, 0,
+                         Then(kFirstOpen, {"SetCameraProperty(0, FrameRate, " + Str(fps) + ") = 1",
+                                           "SetCameraProperty(0, Resolution, 64x48) = 1", "SetCameraProperty(0, Mode, 1) = 1"}),
+                         {"[INFO]  Open camera 0 success"}, CameraRecord{true, 0, fps, 64, 48, 4608}});
+    }
+
+    struct Size {
+        const char *name;
+        int32_t width, height;
+    };
+    // Whose frame size fits: the library passes them on, the service refuses.
+    const Size refused[] = {
+        {"Zero", 0, 0},
+        {"ZeroWidth", 0, 48},
+        {"NegativeWidth", -2, 2},
+        {"NegativeHeight", 2, -2},
+        {"OddWidth", 3, 2},
+        {"OddHeight", 64, 47},
+        {"WiderThanTheSensor", 8194, 2},
+        {"LargestSquareThatFits", 26754, 26754},
+        {"LargestPixelCountThatFits", 715827882, 1},
+        {"MostNegativeThatFits", -715827882, 1},
+    };
+    for (const Size &z : refused) {
+        const std::string res = Str(z.width) + "x" + Str(z.height);
+        cases.push_back({std::string("OpenSize") + z.name, {},
+                         [z] { return OpenCameraEx(0, 30, z.width, z.height); }, 1,
+                         Then(kFirstOpen, {"SetCameraProperty(0, FrameRate, 30) = 1",
+                                           "SetCameraProperty(0, Resolution, " + res + ") = 0", "CloseCamera(0) = 1"}),
+                         {"[ERROR]  Set camera resolution failed", "[ERROR]  Set camera0 property failed"}, {}});
+    }
+    // Whose frame size does not fit in 32 bits: refused before any call.
+    const Size unsupported[] = {
+        {"SmallestSquareThatOverflows", 26755, 26755},
+        {"SmallestPixelCountThatOverflows", 715827883, 1},
+        {"LeastNegativeThatOverflows", -715827883, 1},
+        {"ProductPastInt32", 46341, 46341},
+        {"ProductWrapsToZero", 65536, 65536},
+        {"IntMax", INT32_MAX, INT32_MAX},
+        {"IntMin", INT32_MIN, INT32_MIN},
+        {"IntMinByMinusOne", INT32_MIN, -1},
+    };
+    for (const Size &z : unsupported) {
+        cases.push_back({std::string("OpenSize") + z.name, {},
+                         [z] { return OpenCameraEx(0, 30, z.width, z.height); }, 1, {},
+                         {"[ERROR]  Open camera 0 failed for unsupported resolution " + Str(z.width) + "x" +
+                          Str(z.height)},
+                         {}});
+    }
+    // The sensor's limits themselves are accepted.
+    for (const Size &z : {Size{"Smallest", 2, 2}, Size{"Largest", 8192, 8192}}) {
+        const std::string res = Str(z.width) + "x" + Str(z.height);
+        const int32_t frameSize = z.width * z.height * 3 / 2;
+        cases.push_back({std::string("OpenSize") + z.name, {},
+                         [z] { return OpenCameraEx(0, 30, z.width, z.height); }, 0,
+                         Then(kFirstOpen, {"SetCameraProperty(0, FrameRate, 30) = 1",
+                                           "SetCameraProperty(0, Resolution, " + res + ") = 1",
+                                           "SetCameraProperty(0, Mode, 1) = 1"}),
+                         {"[INFO]  Open camera 0 success"}, CameraRecord{true, 0, 30, z.width, z.height, frameSize}});
+    }
+
+    // A record holding a negative frame size: the size is sign-extended for
+    // the allocator, which refuses it.
+    cases.push_back({"ReadNegativeFrameSize", [] { ASSERT_EQ(CameraInit(0, 30, -2, 2), 0); },
+                     [] {
+                         CameraFrame frame{};
+                         return ReadCameraFrame(0, &frame);
+                     },
+                     1, {"acldvppMalloc(18446744073709551610) = 200000"},
+                     {"[ERROR]  acl malloc dvpp data failed, dataSize -6, error 200000"},
+                     CameraRecord{true, 0, 30, -2, 2, -6}});
+    // The smallest frame goes through whole.
+    cases.push_back({"ReadSmallestFrame", [] { ASSERT_EQ(OpenCameraEx(0, 30, 2, 2), 0); },
+                     [] {
+                         CameraFrame frame{};
+                         const int32_t result = ReadCameraFrame(0, &frame);
+                         if (result == 0 && frame.size == 6) acldvppFree(frame.data);
+                         return result;
+                     },
+                     0, {"acldvppMalloc(6) = 0 -> #1", "ReadFrameFromCamera(0, #1, 6) = 1 -> 6", "acldvppFree(#1) = 0"},
+                     {}, CameraRecord{true, 0, 30, 2, 2, 6}});
+    return cases;
+}
+
+class BadInput : public testing::TestWithParam<Case> {};
+
+TEST_P(BadInput, RefusedClearlyAndNothingLeaks) {
+    const Case &c = GetParam();
+    if (c.setup) c.setup();
+    if (HasFatalFailure()) return;
+    CameraManager before;
+    std::memcpy(&before, &g_CameraMgr, sizeof before);
+    twincam_sim_journal_clear();
+
+    int32_t result = -1;
+    std::string out;
+    std::vector<twincam::test::LogLine> log;
+    {
+        Sinks sinks;
+        result = c.run();
+        out = sinks.Stdout();
+        log = sinks.Log();
+    }
+    EXPECT_EQ(result, c.result);
+    EXPECT_EQ(Calls(), c.calls);
+    std::string expected;
+    for (const std::string &line : c.out) expected += line + "\n";
+    EXPECT_EQ(out, expected);
+    ASSERT_EQ(log.size(), c.out.size());
+    for (size_t i = 0; i < log.size(); ++i) {
+        EXPECT_NE(c.out[i].find(log[i].message), std::string::npos) << log[i].message;
+    }
+
+    // Opening with an id it refuses does not even initialise the service.
+    const bool opened = c.name.rfind("Open", 0) == 0 && c.calls.size() > 0;
+    EXPECT_EQ(g_CameraMgr.hwInitialized, before.hwInitialized || opened);
+    EXPECT_EQ(g_CameraMgr.cameras[0], c.record0.value_or(before.cameras[0]));
+    EXPECT_EQ(g_CameraMgr.cameras[1], before.cameras[1]);
+    EXPECT_EQ(twincam_sim_live_buffers(), 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(, BadInput, testing::ValuesIn(Generate()),
+                         [](const testing::TestParamInfo<Case> &info) { return info.param.name; });
+
+}  // namespace

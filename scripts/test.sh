@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
 # Builds the project and runs its whole test suite: natively, under
-# AddressSanitizer and UndefinedBehaviorSanitizer, and cross-built for
-# AArch64 under emulation. Each stage prints its wall time.
+# AddressSanitizer and UndefinedBehaviorSanitizer, cross-built for AArch64
+# under emulation, and instrumented for coverage (which must reach 100% of
+# the library's lines and branches); then fuzzes for a bounded time. Each
+# stage prints its wall time.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/deps.sh tools cross bench
+scripts/deps.sh tools cross bench coverage fuzz
 
 stage() {
     local name=$1
@@ -19,6 +21,10 @@ total=$SECONDS
 stage native cmake --workflow --preset native
 stage sanitize cmake --workflow --preset sanitize
 stage aarch64 cmake --workflow --preset aarch64
+stage coverage cmake --workflow --preset coverage
+cat build/coverage/coverage-src.txt
+stage fuzz cmake --workflow --preset fuzz
+cat build/fuzz/fuzz-run/fuzz-summary.txt
 # The benchmark must run here; its figures are read, never asserted.
 stage bench-smoke bench/run --smoke
 echo "==== all stages: $((SECONDS - total)) s"

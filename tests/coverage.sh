@@ -10,10 +10,13 @@ summary="$build/coverage-src.json"
 gcovr --root "$source" --filter "$source/src/" --object-directory "$build" \
     --exclude-throw-branches --exclude-unreachable-branches \
     --print-summary --json-summary "$summary" "$build"
-python3 - "$summary" <<'PY'
+# The summary line is also kept for the CI log.
+python3 - "$summary" "$build/coverage-src.txt" <<'PY'
 import json, sys
 s = json.load(open(sys.argv[1]))
 lines, branches = s["line_percent"], s["branch_percent"]
-print(f"coverage src: lines {lines:g}%, branches {branches:g}%")
+line = f"coverage src: lines {lines:g}%, branches {branches:g}%"
+print(line)
+open(sys.argv[2], "w").write(line + "\n")
 sys.exit(0 if lines >= 100 and branches >= 100 else 1)
 PY

@@ -1,6 +1,8 @@
 // Every report reaches both sinks: one application log record (level,
 // function, bare file name, line, message) and then one stdout line.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <functional>
 
@@ -126,6 +128,44 @@ TEST(ReportingSites, StandInEchoesErrorsToStderrOnly) {
     EXPECT_NE(text.find("ERROR camera.cpp:"), std::string::npos) << text;
     EXPECT_NE(text.find("OpenCameraEx: Open camera failed for invalid id 3"), std::string::npos) << text;
     EXPECT_EQ(text.find("success"), std::string::npos) << "info is below the default filter";
+}
+
+// A standard output that cannot be written (full, or closed) changes no
+// result: reports still reach the log and frames are still delivered.
+TEST(ReportingSites, FailingStdoutChangesNoResult) {
+    const char *const targets[] = {"/dev/full", nullptr};
+    for (const char *target : targets) {
+        std::fflush(stdout);
+        const int saved = dup(STDOUT_FILENO);
+        if (target != nullptr) {
+            const int fd = open(target, O_WRONLY);
+            ASSERT_GE(fd, 0);
+            dup2(fd, STDOUT_FILENO);
+            close(fd);
+        } else {
+            close(STDOUT_FILENO);
+        }
+        twincam_sim_log_clear();
+        const int32_t bad = OpenCameraEx(7, 30, 64, 48);
+        const int32_t good = OpenCameraEx(0, 30, 64, 48);
+        CameraFrame frame{};
+        const int32_t read = ReadCameraFrame(0, &frame);
+        const int32_t closed = CloseCameraEx(0);
+        const int32_t closedAgain = CloseCameraEx(0);
+        std::fflush(stdout);
+        dup2(saved, STDOUT_FILENO);
+        close(saved);
+        std::clearerr(stdout);
+        EXPECT_EQ(bad, 1);
+        EXPECT_EQ(good, 0);
+        EXPECT_EQ(read, 0);
+        EXPECT_EQ(closed, 0);
+        EXPECT_EQ(closedAgain, 1);
+        EXPECT_EQ(twincam::test::Log().size(), 3u) << (target ? target : "closed");
+        if (read == 0) {
+            EXPECT_EQ(acldvppFree(frame.data), 0);
+        }
+    }
 }
 
 }  // namespace

@@ -140,6 +140,23 @@ std::vector<Case> Generate() {
                          {"[INFO]  Open camera 0 success"}, CameraRecord{true, 0, 30, z.width, z.height, frameSize}});
     }
 
+    // ConfigCamera computes no frame size: every value goes to the service,
+    // which refuses what its sensor cannot take; properties already set stay.
+    const Size configured[] = {{"Zero", 0, 0}, {"Negative", -2, 2}, {"Odd", 63, 48},
+                               {"Overflowing", 26755, 26755}, {"IntMin", INT32_MIN, INT32_MIN}};
+    for (const Size &z : configured) {
+        const std::string res = Str(z.width) + "x" + Str(z.height);
+        cases.push_back({std::string("ConfigSize") + z.name, OpenCamera0,
+                         [z] { return ConfigCamera(0, 30, z.width, z.height); }, 1,
+                         {"SetCameraProperty(0, FrameRate, 30) = 1", "SetCameraProperty(0, Resolution, " + res + ") = 0"},
+                         {"[ERROR]  Set camera resolution failed"}, {}});
+    }
+    for (const int32_t fps : badFps) {
+        cases.push_back({"ConfigFps" + Part(fps), OpenCamera0, [fps] { return ConfigCamera(0, fps, 64, 48); }, 1,
+                         {"SetCameraProperty(0, FrameRate, " + Str(fps) + ") = 0"}, {"[ERROR]  Set camera fps failed"},
+                         {}});
+    }
+
     // A record holding a negative frame size: the size is sign-extended for
     // the allocator, which refuses it.
     cases.push_back({"ReadNegativeFrameSize", [] { ASSERT_EQ(CameraInit(0, 30, -2, 2), 0); },

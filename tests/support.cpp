@@ -86,6 +86,14 @@ std::vector<LogLine> Sinks::Log() {
     return lines;
 }
 
+bool ScheduleFaults(const std::vector<Fault> &faults) {
+    for (const Fault &f : faults) {
+        const auto nth = static_cast<uint32_t>(twincam_sim_call_count(f.op)) + f.nth;
+        if (twincam_sim_fault(f.op, nth, f.value) != 0) return false;
+    }
+    return true;
+}
+
 }  // namespace twincam::test
 
 bool operator==(const CameraRecord &a, const CameraRecord &b) {

@@ -64,6 +64,30 @@ private:
     std::vector<size_t> offsets_;
 };
 
+// One call's result with what it reported on both sinks.
+struct Observed {
+    int32_t result;
+    std::string out;
+    std::vector<LogLine> log;
+};
+template <typename Call>
+Observed Observe(Call &&call) {
+    Sinks sinks;
+    Observed seen{call(), {}, {}};
+    seen.out = sinks.Stdout();
+    seen.log = sinks.Log();
+    return seen;
+}
+
+// A fault aimed at the nth call of op, counted from when it is scheduled.
+struct Fault {
+    twincam_sim_op op;
+    uint32_t nth;
+    int32_t value;
+};
+// False when the stand-in refuses one of them.
+bool ScheduleFaults(const std::vector<Fault> &faults);
+
 // What both records hold before the first successful open.
 extern const CameraRecord kUnfilled;
 

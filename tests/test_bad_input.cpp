@@ -190,15 +190,7 @@ TEST_P(BadInput, RefusedClearlyAndNothingLeaks) {
     std::memcpy(&before, &g_CameraMgr, sizeof before);
     twincam_sim_journal_clear();
 
-    int32_t result = -1;
-    std::string out;
-    std::vector<twincam::test::LogLine> log;
-    {
-        Sinks sinks;
-        result = c.run();
-        out = sinks.Stdout();
-        log = sinks.Log();
-    }
+    const auto [result, out, log] = twincam::test::Observe(c.run);
     EXPECT_EQ(result, c.result);
     EXPECT_EQ(Calls(), c.calls);
     std::string expected;

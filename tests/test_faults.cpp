@@ -12,6 +12,7 @@
 #include "support.h"
 
 using twincam::test::Calls;
+using twincam::test::Fault;
 using twincam::test::Sinks;
 using Lines = std::vector<std::string>;
 
@@ -171,12 +172,6 @@ const std::vector<Script> &Scripts() {
     return scripts;
 }
 
-struct Fault {
-    twincam_sim_op op;
-    uint32_t nth;  // counted from the operation under test
-    int32_t value;
-};
-
 struct Case {
     std::string name;
     Operation operation;
@@ -266,9 +261,7 @@ TEST_P(Faults, AtEveryCallOfEveryOperation) {
     const Case &c = GetParam();
     Enter(c.state);
     if (HasFatalFailure()) return;
-    for (const Fault &f : c.faults) {
-        ASSERT_EQ(twincam_sim_fault(f.op, static_cast<uint32_t>(twincam_sim_call_count(f.op)) + f.nth, f.value), 0);
-    }
+    ASSERT_TRUE(twincam::test::ScheduleFaults(c.faults));
     CameraManager before;
     std::memcpy(&before, &g_CameraMgr, sizeof before);
     twincam_sim_journal_clear();
@@ -276,22 +269,17 @@ TEST_P(Faults, AtEveryCallOfEveryOperation) {
 
     void *const sentinel = &before;
     CameraFrame frame = {-1, sentinel};
-    int32_t result = 0;
-    std::string out;
-    std::vector<twincam::test::LogLine> log;
-    {
-        Sinks sinks;
+    const auto [result, out, log] = twincam::test::Observe([&] {
         switch (c.operation) {
-            case Operation::HwInit: HwInit(); break;
-            case Operation::CameraInit: result = CameraInit(0, 30, 64, 48); break;
-            case Operation::ConfigCamera: result = ConfigCamera(0, 30, 64, 48); break;
-            case Operation::OpenCameraEx: result = OpenCameraEx(0, 30, 64, 48); break;
-            case Operation::ReadCameraFrame: result = ReadCameraFrame(0, &frame); break;
-            case Operation::CloseCameraEx: result = CloseCameraEx(0); break;
+            case Operation::HwInit: HwInit(); return 0;
+            case Operation::CameraInit: return CameraInit(0, 30, 64, 48);
+            case Operation::ConfigCamera: return ConfigCamera(0, 30, 64, 48);
+            case Operation::OpenCameraEx: return OpenCameraEx(0, 30, 64, 48);
+            case Operation::ReadCameraFrame: return ReadCameraFrame(0, &frame);
+            case Operation::CloseCameraEx: return CloseCameraEx(0);
         }
-        out = sinks.Stdout();
-        log = sinks.Log();
-    }
+        return -1;
+    });
 
     EXPECT_EQ(result, c.result);
     EXPECT_EQ(Calls(), c.calls);

@@ -10,7 +10,7 @@
 #include "support.h"
 
 using twincam::test::Calls;
-using twincam::test::Sinks;
+using twincam::test::Fault;
 using Lines = std::vector<std::string>;
 
 namespace {
@@ -24,12 +24,6 @@ enum class State {
 };
 
 enum class Op { Open, Config, Read, Close, OpenBadId, OpenHuge, ReadBadId, ReadNull };
-
-struct Fault {
-    twincam_sim_op op;
-    uint32_t nth;  // counted from the operation under test
-    int32_t value;
-};
 
 struct Case {
     const char *name;
@@ -193,9 +187,7 @@ TEST_P(Lifecycle, EveryCallInEveryState) {
     const Case &c = GetParam();
     Enter(c.state);
     if (HasFatalFailure()) return;
-    for (const Fault &f : c.faults) {
-        ASSERT_EQ(twincam_sim_fault(f.op, static_cast<uint32_t>(twincam_sim_call_count(f.op)) + f.nth, f.value), 0);
-    }
+    ASSERT_TRUE(twincam::test::ScheduleFaults(c.faults));
     twincam_sim_camera_info other{};
     twincam_sim_camera(1, &other);
     CameraManager before;
@@ -204,24 +196,19 @@ TEST_P(Lifecycle, EveryCallInEveryState) {
 
     void *const sentinel = &before;
     CameraFrame frame = {-1, sentinel};
-    int32_t result = -1;
-    std::string out;
-    std::vector<twincam::test::LogLine> log;
-    {
-        Sinks sinks;
+    const auto [result, out, log] = twincam::test::Observe([&] {
         switch (c.op) {
-            case Op::Open: result = OpenCameraEx(0, 30, 64, 48); break;
-            case Op::Config: result = ConfigCamera(0, 15, 64, 48); break;
-            case Op::Read: result = ReadCameraFrame(0, &frame); break;
-            case Op::Close: result = CloseCameraEx(0); break;
-            case Op::OpenBadId: result = OpenCameraEx(-1, 30, 64, 48); break;
-            case Op::OpenHuge: result = OpenCameraEx(0, 30, 32768, 32768); break;
-            case Op::ReadBadId: result = ReadCameraFrame(2, &frame); break;
-            case Op::ReadNull: result = ReadCameraFrame(0, nullptr); break;
+            case Op::Open: return OpenCameraEx(0, 30, 64, 48);
+            case Op::Config: return ConfigCamera(0, 15, 64, 48);
+            case Op::Read: return ReadCameraFrame(0, &frame);
+            case Op::Close: return CloseCameraEx(0);
+            case Op::OpenBadId: return OpenCameraEx(-1, 30, 64, 48);
+            case Op::OpenHuge: return OpenCameraEx(0, 30, 32768, 32768);
+            case Op::ReadBadId: return ReadCameraFrame(2, &frame);
+            case Op::ReadNull: return ReadCameraFrame(0, nullptr);
         }
-        out = sinks.Stdout();
-        log = sinks.Log();
-    }
+        return -1;
+    });
 
     EXPECT_EQ(result, c.result);
     EXPECT_EQ(Calls(), c.calls);

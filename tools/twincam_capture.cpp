@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "images.h"
+#include "size.h"
 #include "stats.h"
 #include "twincam/camera.h"
 #include "twincam/platform/acl_runtime.h"
@@ -57,15 +58,6 @@ struct CameraStats {
 };
 
 void Fail(const std::string &what) { std::fprintf(stderr, "twincam-capture: %s\n", what.c_str()); }
-
-bool ParseSize(const std::string &text, int *width, int *height) {
-    int w = 0, h = 0;
-    char extra = 0;
-    if (std::sscanf(text.c_str(), "%dx%d%c", &w, &h, &extra) != 2 || w <= 0 || h <= 0) return false;
-    *width = w;
-    *height = h;
-    return true;
-}
 
 void Progress(long done, long total) {
     constexpr int kWidth = 30;

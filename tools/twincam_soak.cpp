@@ -13,6 +13,7 @@
 #include <deque>
 #include <string>
 
+#include "size.h"
 #include "twincam/camera.h"
 #include "twincam/platform/acl_runtime.h"
 #include "twincam_sim.h"
@@ -57,19 +58,24 @@ struct Camera {
     long long lastSequence = -1;
 };
 
-// The faults in turn, one every --fault-every frames.
-enum class Fault { ReadFails, ShortFrame, LongFrame, AllocFails, ReopenFails, Count };
+// The faults in turn, one every --fault-every frames: which call fails
+// (counted from the next one) and how.
+struct Fault {
+    twincam_sim_op op;
+    uint32_t ahead;
+    int32_t value;
+};
+constexpr Fault kFaults[] = {
+    {TWINCAM_SIM_OP_READ, 0, TWINCAM_SIM_READ_FAIL},
+    {TWINCAM_SIM_OP_READ, 0, TWINCAM_SIM_READ_SHORT},
+    {TWINCAM_SIM_OP_READ, 0, TWINCAM_SIM_READ_LONG},
+    {TWINCAM_SIM_OP_MALLOC, 0, 0},
+    // The resolution, on a reopen: the open fails and closes the camera.
+    {TWINCAM_SIM_OP_SETPROP, 1, 0},
+};
 
-void Schedule(Fault fault) {
-    auto next = [](twincam_sim_op op) { return static_cast<uint32_t>(twincam_sim_call_count(op)) + 1; };
-    switch (fault) {
-        case Fault::ReadFails: twincam_sim_fault(TWINCAM_SIM_OP_READ, next(TWINCAM_SIM_OP_READ), TWINCAM_SIM_READ_FAIL); break;
-        case Fault::ShortFrame: twincam_sim_fault(TWINCAM_SIM_OP_READ, next(TWINCAM_SIM_OP_READ), TWINCAM_SIM_READ_SHORT); break;
-        case Fault::LongFrame: twincam_sim_fault(TWINCAM_SIM_OP_READ, next(TWINCAM_SIM_OP_READ), TWINCAM_SIM_READ_LONG); break;
-        case Fault::AllocFails: twincam_sim_fault(TWINCAM_SIM_OP_MALLOC, next(TWINCAM_SIM_OP_MALLOC), 0); break;
-        case Fault::ReopenFails: twincam_sim_fault(TWINCAM_SIM_OP_SETPROP, next(TWINCAM_SIM_OP_SETPROP) + 1, 0); break;
-        case Fault::Count: break;
-    }
+void Schedule(const Fault &f) {
+    twincam_sim_fault(f.op, static_cast<uint32_t>(twincam_sim_call_count(f.op)) + 1 + f.ahead, f.value);
 }
 
 }  // namespace
@@ -91,9 +97,8 @@ int main(int argc, char **argv) {
     app.add_flag("-v,--verbose", verbose, "Show the library's report lines");
     CLI11_PARSE(app, argc, argv);
     int width = 0, height = 0;
-    char extra = 0;
-    if (std::sscanf(size.c_str(), "%dx%d%c", &width, &height, &extra) != 2 || width < TWINCAM_SIM_STAMP_MIN_WIDTH ||
-        height < 2 || width % 2 != 0 || height % 2 != 0) {
+    if (!twincam::tools::ParseSize(size, &width, &height) || width < TWINCAM_SIM_STAMP_MIN_WIDTH || height < 2 ||
+        width % 2 != 0 || height % 2 != 0) {
         std::fprintf(stderr, "twincam-soak: --size must be WIDTHxHEIGHT, even, at least %dx2\n",
                      TWINCAM_SIM_STAMP_MIN_WIDTH);
         return kExitUsage;
@@ -127,25 +132,24 @@ int main(int argc, char **argv) {
     // 4. Read, alternating cameras; hold a few frames each, free the oldest.
     long delivered = 0, failures = 0, injected = 0, broken = 0, read = 0, warmup = std::min(frames / 10, 10000L);
     long rssStart = rssBefore;
-    int fault = 0;
+    size_t fault = 0;
     const auto start = std::chrono::steady_clock::now();
     for (; read < frames && !g_stop.load(); ++read) {
         if (read == warmup) rssStart = ResidentKiB();
         Camera &camera = cameras[read % 2];
         bool expectFailure = false;
         if (faultEvery > 0 && read % faultEvery == faultEvery - 1) {
-            const auto kind = static_cast<Fault>(fault++ % static_cast<int>(Fault::Count));
+            const Fault &kind = kFaults[fault++ % (sizeof kFaults / sizeof *kFaults)];
             ++injected;
-            if (kind == Fault::ReopenFails) {
+            Schedule(kind);
+            if (kind.op == TWINCAM_SIM_OP_SETPROP) {
                 // A reconfiguration that fails closes the camera; the next open recovers it.
-                Schedule(kind);
                 if (OpenCameraEx(camera.id, 30, width, height) != 1) ++broken;
                 ++failures;
                 if (OpenCameraEx(camera.id, 30, width, height) != 0) ++broken;
                 // The service restarts the frame count on a reopen.
                 camera.lastSequence = -1;
             } else {
-                Schedule(kind);
                 expectFailure = true;
             }
         }

@@ -3,22 +3,39 @@
 include(CMakePackageConfigHelpers)
 
 set(TWINCAM_CMAKE_DIR "${CMAKE_INSTALL_LIBDIR}/cmake/twincam")
-set(export_targets twincam twincam_platform)
+# The platform component alone (`cmake --install . --component platform`)
+# lays out a platform directory: the stand-ins in lib/, the declarations in
+# include/, as TWINCAM_PLATFORM_DIR expects one.
 if(TWINCAM_INSTALL_SIM)
-    list(APPEND export_targets twincam_sim twincam_media_mini twincam_ascendcl twincam_acl_dvpp)
-    install(FILES platform/sim/twincam_sim.h DESTINATION "${CMAKE_INSTALL_INCLUDEDIR}/twincam/sim")
+    install(TARGETS twincam_sim twincam_media_mini twincam_ascendcl twincam_acl_dvpp
+        EXPORT twincamTargets
+        LIBRARY DESTINATION "${CMAKE_INSTALL_LIBDIR}" COMPONENT platform
+        INCLUDES DESTINATION "${CMAKE_INSTALL_INCLUDEDIR}")
+    install(FILES platform/sim/include/twincam/sim/twincam_sim.h
+        DESTINATION "${CMAKE_INSTALL_INCLUDEDIR}/twincam/sim" COMPONENT platform)
+    set(TWINCAM_CONFIG_PLATFORM "")
 elseif(NOT TWINCAM_PLATFORM_DIR)
     message(FATAL_ERROR "The stand-ins are linked into the library, so they must be installed with it")
+else()
+    # Applications link the real dvpp library themselves: found where it was
+    # at build time, else on the system's search path.
+    get_filename_component(dvpp_dir "${TWINCAM_acl_dvpp_LIBRARY}" DIRECTORY)
+    set(TWINCAM_CONFIG_PLATFORM "if(NOT TARGET twincam_acl_dvpp)
+    find_library(TWINCAM_acl_dvpp_LIBRARY acl_dvpp HINTS \"${dvpp_dir}\" REQUIRED)
+    add_library(twincam_acl_dvpp SHARED IMPORTED)
+    set_target_properties(twincam_acl_dvpp PROPERTIES IMPORTED_LOCATION \"\${TWINCAM_acl_dvpp_LIBRARY}\")
+endif()")
 endif()
+install(DIRECTORY platform/include/twincam/platform
+    DESTINATION "${CMAKE_INSTALL_INCLUDEDIR}/twincam" COMPONENT platform)
 
-install(TARGETS ${export_targets}
+install(TARGETS twincam twincam_platform
     EXPORT twincamTargets
     LIBRARY DESTINATION "${CMAKE_INSTALL_LIBDIR}"
     ARCHIVE DESTINATION "${CMAKE_INSTALL_LIBDIR}"
     RUNTIME DESTINATION "${CMAKE_INSTALL_BINDIR}"
     INCLUDES DESTINATION "${CMAKE_INSTALL_INCLUDEDIR}")
 install(FILES include/twincam/camera.h DESTINATION "${CMAKE_INSTALL_INCLUDEDIR}/twincam")
-install(DIRECTORY platform/include/twincam/platform DESTINATION "${CMAKE_INSTALL_INCLUDEDIR}/twincam")
 
 install(EXPORT twincamTargets NAMESPACE twincam:: DESTINATION "${TWINCAM_CMAKE_DIR}")
 configure_package_config_file(cmake/twincamConfig.cmake.in

@@ -11,7 +11,7 @@
 #include "twincam/camera.h"
 #include "twincam/platform/acl_runtime.h"
 #include "twincam/platform/camera_service.h"
-#include "twincam_sim.h"
+#include "twincam/sim/twincam_sim.h"
 
 namespace twincam::test {
 

@@ -14,7 +14,7 @@
 #include <iterator>
 #include <set>
 
-#include "twincam_sim.h"
+#include "twincam/sim/twincam_sim.h"
 
 namespace fs = std::filesystem;
 

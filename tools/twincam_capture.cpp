@@ -18,7 +18,7 @@
 #include "twincam/camera.h"
 #include "twincam/platform/acl_runtime.h"
 #if TWINCAM_CAPTURE_STAMPS
-#include "twincam_sim.h"
+#include "twincam/sim/twincam_sim.h"
 #endif
 
 namespace fs = std::filesystem;

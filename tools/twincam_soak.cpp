@@ -16,7 +16,7 @@
 #include "size.h"
 #include "twincam/camera.h"
 #include "twincam/platform/acl_runtime.h"
-#include "twincam_sim.h"
+#include "twincam/sim/twincam_sim.h"
 
 namespace {
 

@@ -13,9 +13,7 @@
 #include <stdbool.h>
 #include <stdint.h>
 
-#if defined(_WIN32)
-#define TWINCAM_API
-#elif defined(TWINCAM_BUILDING_LIBRARY)
+#if defined(TWINCAM_BUILDING_LIBRARY)
 #define TWINCAM_API __attribute__((visibility("default")))
 #else
 #define TWINCAM_API

@@ -9,16 +9,19 @@
 
 #include "twincam/platform/acl_runtime.h"
 #include "twincam/platform/camera_service.h"
-#include "twincam_sim.h"
+#include "twincam/sim/twincam_sim.h"
 
 #define TWINCAM_SIM_EXPORT __attribute__((visibility("default")))
 
 namespace twincam::sim {
 
 // Counts one call of op; true (with the scheduled value) when a fault is
-// aimed at it.
+// aimed at it (faults.cpp).
 bool TakeFault(twincam_sim_op op, int32_t *value);
+void FaultsReset();
+// Appends one call to the journal (journal.cpp).
 void Journal(const twincam_sim_call &call);
+void JournalReset();
 
 TWINCAM_SIM_EXPORT int32_t ServiceInit();
 TWINCAM_SIM_EXPORT int32_t ServiceStatus(int32_t id);
@@ -30,6 +33,7 @@ void ServiceReset();
 
 TWINCAM_SIM_EXPORT void AppLog(int32_t level, const char *func, const char *file, uint32_t line,
                                const char *fmt, va_list args);
+void LogReset();
 TWINCAM_SIM_EXPORT int32_t DvppMalloc(void **ptr, uint64_t size);
 TWINCAM_SIM_EXPORT int32_t DvppFree(void *ptr);
 // Allocation number of a live buffer, 0 for any other pointer.

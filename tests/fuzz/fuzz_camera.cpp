@@ -23,7 +23,7 @@
 
 #include "twincam/camera.h"
 #include "twincam/platform/acl_runtime.h"
-#include "twincam_sim.h"
+#include "twincam/sim/twincam_sim.h"
 
 namespace {
 

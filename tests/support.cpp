@@ -1,6 +1,10 @@
 #include "support.h"
 
+#include <gtest/gtest.h>
 #include <sys/stat.h>
+
+#include <algorithm>
+#include <cstring>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -92,6 +96,74 @@ bool ScheduleFaults(const std::vector<Fault> &faults) {
         if (twincam_sim_fault(f.op, nth, f.value) != 0) return false;
     }
     return true;
+}
+
+void ExpectReports(const std::vector<LogLine> &log, const std::string &out, const std::vector<Report> &reports) {
+    std::string expectedOut;
+    EXPECT_EQ(log.size(), reports.size()) << out;
+    for (size_t i = 0; i < reports.size() && i < log.size(); ++i) {
+        const Report &r = reports[i];
+        SCOPED_TRACE(r.text);
+        EXPECT_EQ(log[i].level, r.level);
+        EXPECT_EQ(log[i].func, r.func);
+        EXPECT_EQ(log[i].file, "camera.cpp");
+        EXPECT_GT(log[i].line, 0u);
+        EXPECT_EQ(log[i].message, r.text);
+        // The log record comes first: stdout holds only the earlier lines.
+        EXPECT_EQ(log[i].stdoutBefore, expectedOut.size());
+        expectedOut += Line(r);
+    }
+    EXPECT_EQ(out, expectedOut);
+}
+
+int32_t Verify(const std::function<int32_t(CameraFrame *)> &call, const Expected &e) {
+    CameraManager before;
+    std::memcpy(&before, &g_CameraMgr, sizeof before);
+    twincam_sim_camera_info other{};
+    twincam_sim_camera(1, &other);
+    twincam_sim_journal_clear();
+
+    void *const sentinel = &before;
+    CameraFrame frame = {-1, sentinel};
+    int32_t result = -1;
+    std::string out;
+    std::vector<LogLine> log;
+    {
+        Sinks sinks;
+        result = call(&frame);
+        out = sinks.Stdout();
+        log = sinks.Log();
+    }
+    const Lines calls = Calls();
+    EXPECT_EQ(result, e.result);
+    EXPECT_EQ(calls, e.calls);
+    ExpectReports(log, out, e.reports);
+
+    const bool initialises = std::any_of(e.calls.begin(), e.calls.end(),
+                                         [](const std::string &c) { return c.rfind("MediaLibInit(", 0) == 0; });
+    EXPECT_EQ(g_CameraMgr.hwInitialized, before.hwInitialized || initialises);
+    EXPECT_EQ(g_CameraMgr.cameras[0], e.record0.value_or(before.cameras[0]));
+    EXPECT_EQ(g_CameraMgr.cameras[1], before.cameras[1]);
+    twincam_sim_camera_info camera{};
+    if (e.open0) {
+        twincam_sim_camera(0, &camera);
+        EXPECT_EQ(camera.open, *e.open0 ? 1 : 0);
+    }
+    twincam_sim_camera(1, &camera);
+    EXPECT_EQ(camera.open, other.open) << "camera 1 is never touched";
+
+    // A delivered frame is the caller's, of the recorded size; a failure
+    // leaves the record as it was.
+    if (frame.data != sentinel) {
+        EXPECT_EQ(result, 0);
+        EXPECT_EQ(frame.size, g_CameraMgr.cameras[0].frameSize);
+        EXPECT_EQ(twincam_sim_live_buffers(), e.live + 1);
+        EXPECT_EQ(acldvppFree(frame.data), 0);
+    } else {
+        EXPECT_EQ(frame.size, -1);
+    }
+    EXPECT_EQ(twincam_sim_live_buffers(), e.live);
+    return result;
 }
 
 }  // namespace twincam::test

@@ -1,13 +1,17 @@
 // Helpers shared by the tests: the stand-ins' journal and log as strings,
-// and capture of the process's standard streams.
+// capture of the process's standard streams, and the one checker of what a
+// library call did.
 #ifndef TWINCAM_TESTS_SUPPORT_H
 #define TWINCAM_TESTS_SUPPORT_H
 
 #include <cstdio>
+#include <functional>
+#include <optional>
 #include <ostream>
 #include <string>
 #include <vector>
 
+#include "messages.h"
 #include "twincam/camera.h"
 #include "twincam/platform/acl_runtime.h"
 #include "twincam/platform/camera_service.h"
@@ -64,20 +68,29 @@ private:
     std::vector<size_t> offsets_;
 };
 
-// One call's result with what it reported on both sinks.
-struct Observed {
-    int32_t result;
-    std::string out;
-    std::vector<LogLine> log;
+using Lines = std::vector<std::string>;
+
+// Each report exactly: its log record (level, function, camera.cpp and a
+// line, message) first, then its line on stdout, and nothing else on either.
+void ExpectReports(const std::vector<LogLine> &log, const std::string &out, const std::vector<Report> &reports);
+
+// What one library call must have done.
+struct Expected {
+    int32_t result = 0;
+    Lines calls;                          // platform calls, aclAppLog left out
+    std::vector<Report> reports;
+    std::optional<CameraRecord> record0;  // camera 0's record afterwards; unchanged when empty
+    std::optional<bool> open0;            // camera 0 open on the service afterwards; unchecked when empty
+    size_t live = 0;                      // buffers live afterwards, once a delivered frame is freed
 };
-template <typename Call>
-Observed Observe(Call &&call) {
-    Sinks sinks;
-    Observed seen{call(), {}, {}};
-    seen.out = sinks.Stdout();
-    seen.log = sinks.Log();
-    return seen;
-}
+
+// Runs call(&frame) under both sinks, from the state at the moment, and
+// checks the result, the calls, the reports, the registry (hwInitialized
+// set only by a call to MediaLibInit, record 1 never touched), the cameras
+// on the service (camera 1 never touched) and the frame record: a delivered
+// frame has the recorded size and is freed; otherwise the record is as it
+// was. Returns the result.
+int32_t Verify(const std::function<int32_t(CameraFrame *)> &call, const Expected &expected);
 
 // A fault aimed at the nth call of op, counted from when it is scheduled.
 struct Fault {

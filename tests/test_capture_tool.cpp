@@ -14,7 +14,12 @@
 #include <iterator>
 #include <set>
 
+#include "messages.h"
 #include "twincam/sim/twincam_sim.h"
+
+using twincam::test::Line;
+using twincam::test::Msg;
+using twincam::test::R;
 
 namespace fs = std::filesystem;
 
@@ -111,7 +116,7 @@ TEST_F(CaptureTool, EachCameraAndBothWriteStampedFrames) {
         ASSERT_EQ(r.status, 0) << r.out << r.err;
         EXPECT_EQ(Files(out).size(), cameras.size() * 8 + 1);
         for (int c : cameras) {
-            EXPECT_NE(r.out.find("[INFO]  Open camera " + std::to_string(c) + " success"), std::string::npos);
+            EXPECT_NE(r.out.find(Line(R(Msg::OpenSuccess, c))), std::string::npos);
             EXPECT_NE(r.out.find("camera " + std::to_string(c) + ": 4 frames, 460800 bytes"), std::string::npos)
                 << r.out;
             for (int n = 0; n < 4; ++n) {
@@ -146,7 +151,7 @@ TEST_F(CaptureTool, FaultMakesItFailWithTheLibrarysReportAndNoLeak) {
     const Result r = Tool({"--frames", "5", "--size", "320x240", "--output", (dir_ / "f").string()},
                        {"TWINCAM_SIM_PACE=0", "TWINCAM_SIM_FAULTS=read@3=short"});
     EXPECT_EQ(r.status, 1);
-    EXPECT_NE(r.out.find("[ERROR]  Get image from camera 0 failed, size 115199\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find(Line(R(Msg::ReadFailed, 0, 115199))), std::string::npos) << r.out;
     EXPECT_NE(r.err.find("twincam-capture: reading frame 2 from camera 0 failed"), std::string::npos) << r.err;
     EXPECT_EQ(r.err.find("never freed"), std::string::npos) << r.err;
     EXPECT_EQ(Files(dir_ / "f").size(), 2u) << "the frames before the fault are kept";
@@ -154,12 +159,12 @@ TEST_F(CaptureTool, FaultMakesItFailWithTheLibrarysReportAndNoLeak) {
     const Result open = Tool({"--camera", "1", "--output", (dir_ / "g").string()},
                           {"TWINCAM_SIM_PACE=0", "TWINCAM_SIM_FAULTS=open@1"});
     EXPECT_EQ(open.status, 1);
-    EXPECT_NE(open.out.find("[ERROR]  Camera1 closed, and open failed.\n"), std::string::npos);
+    EXPECT_NE(open.out.find(Line(R(Msg::OpenRefused, 1))), std::string::npos);
     EXPECT_NE(open.err.find("opening camera 1 failed"), std::string::npos);
 
     const Result size = Tool({"--size", "641x480", "--output", (dir_ / "h").string()});
     EXPECT_EQ(size.status, 1) << "the sensor refuses an odd width";
-    EXPECT_NE(size.out.find("[ERROR]  Set camera resolution failed\n"), std::string::npos);
+    EXPECT_NE(size.out.find(Line(R(Msg::ResolutionFailed))), std::string::npos);
 }
 
 TEST_F(CaptureTool, BadOptionsExitTwoNamingTheOption) {

@@ -7,8 +7,11 @@
 #include "support.h"
 
 using twincam::test::Calls;
+using twincam::test::Line;
+using twincam::test::Lines;
+using twincam::test::Msg;
+using twincam::test::R;
 using twincam::test::Sinks;
-using Lines = std::vector<std::string>;
 
 namespace {
 
@@ -61,7 +64,7 @@ TEST_F(Config, RefusedModeReportsTheModeValue) {
     Sinks sinks;
     EXPECT_EQ(ConfigCamera(0, 60, 320, 240), 1);
     EXPECT_EQ(Calls().size(), 3u);
-    EXPECT_EQ(sinks.Stdout(), "[ERROR]  Set camera mode:1 failed\n");
+    EXPECT_EQ(sinks.Stdout(), Line(R(Msg::ModeFailed, 1)));
     EXPECT_EQ(Camera0().width, 320);
 }
 
@@ -71,7 +74,7 @@ TEST_F(Config, AnyIdGoesToTheService) {
     EXPECT_EQ(ConfigCamera(-1, 30, 64, 48), 1);
     EXPECT_EQ(Calls(), (Lines{"SetCameraProperty(7, FrameRate, 30) = 0",
                               "SetCameraProperty(-1, FrameRate, 30) = 0"}));
-    EXPECT_EQ(sinks.Stdout(), "[ERROR]  Set camera fps failed\n[ERROR]  Set camera fps failed\n");
+    EXPECT_EQ(sinks.Stdout(), Line(R(Msg::FpsFailed)) + Line(R(Msg::FpsFailed)));
 }
 
 TEST_F(Config, ClosedCameraRefusesConfiguration) {

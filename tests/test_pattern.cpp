@@ -145,25 +145,4 @@ TEST(Pacing, ReadsFollowTheFrameRateAndLateReadersSkipAhead) {
     EXPECT_GT(late.sequence, second.sequence + 3) << "a late reader gets the newest frame";
 }
 
-// The environment's fault schedule is read at the first platform call.
-TEST(EnvironmentFaults, ScheduleFromTheEnvironment) {
-    setenv("TWINCAM_SIM_FAULTS", "status@2=9,malloc@1=207001", 1);
-    MediaLibInit();
-    EXPECT_EQ(QueryCameraStatus(0), Closed);
-    EXPECT_EQ(QueryCameraStatus(0), 9);
-    void *p = nullptr;
-    EXPECT_EQ(acldvppMalloc(&p, 16), 207001);
-}
-
-TEST(EnvironmentFaults, MalformedScheduleIsReportedOnceAndIgnored) {
-    setenv("TWINCAM_SIM_FAULTS", "read@2=sideways", 1);
-    twincam::test::Capture err(stderr);
-    MediaLibInit();
-    EXPECT_EQ(QueryCameraStatus(0), Closed);
-    EXPECT_EQ(QueryCameraStatus(0), Closed);
-    const std::string text = err.Text();
-    EXPECT_NE(text.find("ignoring TWINCAM_SIM_FAULTS"), std::string::npos) << text;
-    EXPECT_EQ(text.find("ignoring", text.find("ignoring") + 1), std::string::npos) << "reported once";
-}
-
 }  // namespace

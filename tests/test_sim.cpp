@@ -2,11 +2,15 @@
 // sensor or allocator would refuse and never crashes on a bad pointer.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <vector>
 
 #include "support.h"
 
 using twincam::test::Calls;
+using twincam::test::Line;
+using twincam::test::Msg;
+using twincam::test::R;
 using Lines = std::vector<std::string>;
 
 namespace {
@@ -185,6 +189,46 @@ TEST(SimReset, BackToTheStateAtLoad) {
     EXPECT_NE(QueryCameraStatus(1), Open) << "uninitialised again";
     ASSERT_EQ(MediaLibInit(), 1);
     EXPECT_EQ(QueryCameraStatus(1), Closed);
+}
+
+// The stand-in echoes records to stderr by its own level filter; stdout
+// carries the library's plain lines only.
+TEST(SimLog, EchoesErrorsToStderrOnly) {
+    twincam_sim_set_log_level(ACL_ERROR);
+    twincam::test::Capture err(stderr);
+    std::string out;
+    {
+        twincam::test::Sinks sinks;
+        OpenCameraEx(3, 30, 64, 48);
+        OpenCameraEx(0, 30, 64, 48);
+        out = sinks.Stdout();
+    }
+    EXPECT_EQ(out, Line(R(Msg::OpenInvalidId, 3)) + Line(R(Msg::OpenSuccess, 0)));
+    const std::string text = err.Text();
+    EXPECT_NE(text.find("ERROR camera.cpp:"), std::string::npos) << text;
+    EXPECT_NE(text.find("OpenCameraEx: " + R(Msg::OpenInvalidId, 3).text), std::string::npos) << text;
+    EXPECT_EQ(text.find("success"), std::string::npos) << "info is below the default filter";
+}
+
+// The environment's fault schedule is read at the first platform call.
+TEST(EnvironmentFaults, ScheduleFromTheEnvironment) {
+    setenv("TWINCAM_SIM_FAULTS", "status@2=9,malloc@1=207001", 1);
+    MediaLibInit();
+    EXPECT_EQ(QueryCameraStatus(0), Closed);
+    EXPECT_EQ(QueryCameraStatus(0), 9);
+    void *p = nullptr;
+    EXPECT_EQ(acldvppMalloc(&p, 16), 207001);
+}
+
+TEST(EnvironmentFaults, MalformedScheduleIsReportedOnceAndIgnored) {
+    setenv("TWINCAM_SIM_FAULTS", "read@2=sideways", 1);
+    twincam::test::Capture err(stderr);
+    MediaLibInit();
+    EXPECT_EQ(QueryCameraStatus(0), Closed);
+    EXPECT_EQ(QueryCameraStatus(0), Closed);
+    const std::string text = err.Text();
+    EXPECT_NE(text.find("ignoring TWINCAM_SIM_FAULTS"), std::string::npos) << text;
+    EXPECT_EQ(text.find("ignoring", text.find("ignoring") + 1), std::string::npos) << "reported once";
 }
 
 }  // namespace

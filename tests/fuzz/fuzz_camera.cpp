@@ -21,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "messages.h"
 #include "twincam/camera.h"
 #include "twincam/platform/acl_runtime.h"
 #include "twincam/sim/twincam_sim.h"
@@ -34,25 +35,6 @@ const int32_t kDims[] = {64, 48, 32, 16, 2, 4, 0, 1, 3, -2, 8192, 8194, 26754, 2
 const int32_t kStatuses[] = {0, 3, -1, INT32_MIN, INT32_MAX, 1, 2};
 const int32_t kReads[] = {TWINCAM_SIM_READ_FAIL, TWINCAM_SIM_READ_SHORT, TWINCAM_SIM_READ_LONG};
 const int32_t kAllocErrors[] = {0, ACL_ERROR_INVALID_PARAM, -1, INT32_MIN};
-
-// Every format the library reports with.
-const char *const kFormats[] = {
-    "Set camera fps failed",
-    "Set camera resolution failed",
-    "Set camera mode:%d failed",
-    "Open camera failed for invalid id %d",
-    "Open camera %d failed for unsupported resolution %dx%d",
-    "Camera%d closed, and open failed.",
-    "Invalid camera%d status %d",
-    "Set camera%d property failed",
-    "Open camera %d success",
-    "Read camera frame failed for invalid id %d",
-    "Read camera %d frame failed for null frame record",
-    "acl malloc dvpp data failed, dataSize %d, error %d",
-    "Get image from camera %d failed, size %d",
-    "Close camera %d failed",
-};
-const char *const kFunctions[] = {"ConfigCamera", "OpenCameraEx", "ReadCameraFrame", "CloseCameraEx"};
 
 // A delivered frame is kept for a later free step; more than this many are
 // freed oldest first, so frames of the largest sizes cannot exhaust memory.
@@ -109,25 +91,19 @@ std::string NewStdout() {
     return text;
 }
 
-bool Known(const char *text, const char *const *list, size_t count) {
-    for (size_t i = 0; i < count; ++i) {
-        if (std::strcmp(text, list[i]) == 0) return true;
-    }
-    return false;
-}
-
 // The reports one step made; returns how many were errors.
 size_t CheckReports(size_t *logSeen) {
     const std::string out = NewStdout();
     size_t errors = 0, pos = 0;
     twincam_sim_log_record record;
     for (; twincam_sim_log_get(*logSeen, &record) == 0; ++*logSeen) {
-        const bool error = record.level == ACL_ERROR;
-        if (!error && record.level != ACL_INFO) Fail("log level %d", record.level);
-        if (!Known(record.format, kFormats, sizeof kFormats / sizeof *kFormats)) Fail("format '%s'", record.format);
-        if (!Known(record.func, kFunctions, sizeof kFunctions / sizeof *kFunctions)) Fail("function '%s'", record.func);
+        // A known format, from the function that reports it, at its level.
+        if (twincam::test::FindFormat(record.func, record.level, record.format) == nullptr) {
+            Fail("record '%s' from %s at level %d", record.format, record.func, record.level);
+        }
         if (std::strcmp(record.file, "camera.cpp") != 0 || record.line == 0) Fail("site %s:%u", record.file, record.line);
-        const std::string line = std::string(error ? "[ERROR]  " : "[INFO]  ") + record.message + "\n";
+        const bool error = record.level == ACL_ERROR;
+        const std::string line = twincam::test::Line(record.level, record.message);
         if (out.compare(pos, line.size(), line) != 0) {
             Fail("stdout '%s' does not carry the log record '%s'", out.c_str() + pos, record.message);
         }

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <png.h>
 #include <signal.h>
+#include <turbojpeg.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -117,7 +118,7 @@ TEST_F(CaptureTool, EachCameraAndBothWriteStampedFrames) {
         EXPECT_EQ(Files(out).size(), cameras.size() * 8 + 1);
         for (int c : cameras) {
             EXPECT_NE(r.out.find(Line(R(Msg::OpenSuccess, c))), std::string::npos);
-            EXPECT_NE(r.out.find("camera " + std::to_string(c) + ": 4 frames, 460800 bytes"), std::string::npos)
+            EXPECT_NE(r.out.find("camera " + std::to_string(c) + ": 4 read, 4 written, missed 0, dropped 0, 460800 bytes"), std::string::npos)
                 << r.out;
             for (int n = 0; n < 4; ++n) {
                 unsigned w = 0, h = 0;
@@ -197,6 +198,85 @@ TEST_F(CaptureTool, CtrlCStopsClosesFreesAndSummarises) {
     EXPECT_NE(r.err.find("interrupted after"), std::string::npos) << r.err;
     EXPECT_EQ(r.err.find("never freed"), std::string::npos) << r.err;
     EXPECT_GT(Files(dir_ / "i").size(), 0u);
+}
+
+}  // namespace
+
+namespace {
+
+// A figure from the summary line of a camera, e.g. Figure(out, 0, "written").
+long Figure(const std::string &out, int camera, const std::string &what) {
+    const std::string line = out.substr(out.find("camera " + std::to_string(camera) + ": "));
+    // "N read, N written" put the number first; "missed N, dropped N" after.
+    const size_t after = line.find(" " + what + ",");
+    if (after != std::string::npos) {
+        const size_t start = line.rfind(' ', after - 1) + 1;
+        return std::stol(line.substr(start, after - start));
+    }
+    const size_t before = line.find(what + " ");
+    return before == std::string::npos ? -1 : std::stol(line.substr(before + what.size() + 1));
+}
+
+TEST_F(CaptureTool, SlowWritersDropTheNewestWithinTheBoundAndFreeEverything) {
+    const Result r = Tool({"--frames", "40", "--size", "160x120", "--format", "nv12", "--queue", "2", "--writers", "1",
+                           "--slow-writer", "20", "--output", (dir_ / "slow").string()});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const long read = Figure(r.out, 0, "read"), written = Figure(r.out, 0, "written");
+    const long dropped = Figure(r.out, 0, "dropped");
+    EXPECT_EQ(read, 40) << r.out;
+    EXPECT_GT(dropped, 0) << r.out;
+    EXPECT_EQ(written + dropped, read) << "every frame read is written or counted as dropped";
+    EXPECT_EQ(Figure(r.out, 0, "waiting"), 2) << r.out;
+    EXPECT_EQ(static_cast<long>(Files(dir_ / "slow").size()), written);
+    EXPECT_NE(r.err.find("dropped unwritten"), std::string::npos) << "never silent";
+    EXPECT_EQ(r.err.find("never freed"), std::string::npos) << r.err;
+}
+
+TEST_F(CaptureTool, FailingWriteEndsTheRunWithNothingLeaked) {
+    // Directories where the frames' files would go make every write fail.
+    for (int n = 0; n < 50; ++n) fs::create_directories(dir_ / "blocked" / Name(0, n, "jpg"));
+    const Result r = Tool({"--frames", "50", "--size", "160x120", "--format", "jpeg,y4m", "--output",
+                           (dir_ / "blocked").string()});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("cannot create"), std::string::npos) << r.err;
+    EXPECT_LT(Figure(r.out, 0, "read"), 50) << "reading stops at the failure";
+    EXPECT_EQ(r.err.find("never freed"), std::string::npos) << r.err;
+}
+
+TEST_F(CaptureTool, Y4mVideoJpegAndPngFilesDecode) {
+    const Result r = Tool({"--camera", "0", "--camera", "1", "--frames", "5", "--fps", "25", "--size", "320x240",
+                           "--format", "y4m,jpeg,png", "--output", (dir_ / "v").string()});
+    ASSERT_EQ(r.status, 0) << r.err;
+    for (int c = 0; c < 2; ++c) {
+        const std::string y4m = Slurp(dir_ / "v" / ("cam" + std::to_string(c) + ".y4m"));
+        const std::string header = "YUV4MPEG2 W320 H240 F25:1 Ip A1:1 C420mpeg2\n";
+        ASSERT_EQ(y4m.compare(0, header.size(), header), 0) << y4m.substr(0, 60);
+        const size_t frameBytes = 6 + 320 * 240 * 3 / 2;
+        ASSERT_EQ(y4m.size(), header.size() + 5 * frameBytes);
+        for (int n = 0; n < 5; ++n) {
+            const size_t at = header.size() + n * frameBytes;
+            ASSERT_EQ(y4m.compare(at, 6, "FRAME\n"), 0);
+            twincam_sim_stamp stamp{};
+            ASSERT_EQ(twincam_sim_stamp_decode(y4m.data() + at + 6, 320, 240, &stamp), 0);
+            EXPECT_EQ(stamp.camera, c);
+            EXPECT_EQ(stamp.sequence, static_cast<uint32_t>(n)) << "consecutive frames in order";
+        }
+        for (int n = 0; n < 5; ++n) {
+            const std::string jpeg = Slurp(dir_ / "v" / Name(c, n, "jpg"));
+            int w = 0, h = 0, sub = 0, space = 0;
+            tjhandle tj = tjInitDecompress();
+            ASSERT_EQ(tjDecompressHeader3(tj, reinterpret_cast<const unsigned char *>(jpeg.data()), jpeg.size(), &w,
+                                          &h, &sub, &space),
+                      0);
+            tjDestroy(tj);
+            EXPECT_EQ(w, 320);
+            EXPECT_EQ(h, 240);
+            unsigned pw = 0, ph = 0;
+            ASSERT_TRUE(PngSize(dir_ / "v" / Name(c, n, "png"), &pw, &ph));
+            EXPECT_EQ(pw, 320u);
+            EXPECT_EQ(ph, 240u);
+        }
+    }
 }
 
 }  // namespace

@@ -23,8 +23,13 @@ struct Nv12Image {
     Nv12View view() const { return {bytes.data(), width, height}; }
 };
 
+// The interleaved chroma split into planes, as 4:2:0 planar formats keep
+// it: u and v are resized to (width/2) * (height/2) bytes each.
+void SplitChroma(const Nv12View &frame, std::vector<uint8_t> *u, std::vector<uint8_t> *v);
+
 // Each returns an empty string on success, otherwise what went wrong.
-std::string WritePng(const std::string &path, const Nv12View &frame);
+// level: zlib's 0 (none) to 9 (smallest, slowest).
+std::string WritePng(const std::string &path, const Nv12View &frame, int level = 6);
 std::string WriteRgbPng(const std::string &path, int width, int height, const std::vector<uint8_t> &rgb);
 std::string WriteRaw(const std::string &path, const void *data, size_t size);
 

@@ -13,14 +13,17 @@
 #include <deque>
 #include <string>
 
+#include "run_control.h"
 #include "size.h"
 #include "twincam/camera.h"
 #include "twincam/platform/acl_runtime.h"
 #include "twincam/sim/twincam_sim.h"
 
+using namespace twincam::tools;
+
 namespace {
 
-constexpr int kExitBroken = 1, kExitUsage = 2, kExitInterrupted = 130;
+constexpr int kExitBroken = kExitFailure;
 // Frames each camera's consumer holds before freeing the oldest, as a
 // pipeline with a few stages in flight would.
 constexpr size_t kHeld = 3;
@@ -40,8 +43,6 @@ constexpr bool kRssMeaningful = true;
 constexpr bool kRssMeaningful = true;
 #endif
 
-std::atomic<bool> g_stop{false};
-extern "C" void OnSigint(int) { g_stop.store(true); }
 
 long ResidentKiB() {
     long pages = 0, resident = 0;
@@ -113,7 +114,7 @@ int main(int argc, char **argv) {
         const int null = open("/dev/null", O_WRONLY);
         if (null >= 0) dup2(null, STDOUT_FILENO), close(null);
     }
-    std::signal(SIGINT, OnSigint);
+    InstallStopHandlers();
     twincam_sim_set_pacing(0);
     std::fprintf(stderr, "twincam-soak: %ld frames of %dx%d from cameras 0 and 1, unpaced, a fault every %ld frames\n",
                  frames, width, height, faultEvery);

@@ -1,0 +1,106 @@
+// One file per frame: PNG, JPEG or the NV12 bytes as delivered.
+#include <turbojpeg.h>
+
+#include <atomic>
+#include <cstdio>
+#include <filesystem>
+#include <mutex>
+#include <vector>
+
+#include "frame_sink.h"
+
+namespace twincam::tools {
+
+std::string FrameFileStem(const std::string &dir, const Frame &frame) {
+    char name[64];
+    std::snprintf(name, sizeof name, "cam%d-%06lld", frame.camera, frame.sequence);
+    return (std::filesystem::path(dir) / name).string();
+}
+
+namespace {
+
+class FileSink : public FrameSink {
+public:
+    long files() const override { return files_.load(); }
+
+protected:
+    std::string Count(std::string error) {
+        if (error.empty()) ++files_;
+        return error;
+    }
+
+private:
+    std::atomic<long> files_{0};
+};
+
+class PngFiles : public FileSink {
+public:
+    PngFiles(std::string dir, int level) : dir_(std::move(dir)), level_(level) {}
+    const char *name() const override { return "png"; }
+    std::string Write(const Frame &f) override {
+        return Count(WritePng(FrameFileStem(dir_, f) + ".png", f.view(), level_));
+    }
+
+private:
+    std::string dir_;
+    int level_;
+};
+
+class Nv12Files : public FileSink {
+public:
+    explicit Nv12Files(std::string dir) : dir_(std::move(dir)) {}
+    const char *name() const override { return "nv12"; }
+    std::string Write(const Frame &f) override {
+        return Count(WriteRaw(FrameFileStem(dir_, f) + ".nv12", f.data, f.size));
+    }
+
+private:
+    std::string dir_;
+};
+
+// TurboJPEG from the planar form: the luma plane straight from the frame,
+// the chroma split into two planes; one compressor per writer thread.
+class JpegFiles : public FileSink {
+public:
+    JpegFiles(std::string dir, int quality) : dir_(std::move(dir)), quality_(quality) {}
+    const char *name() const override { return "jpeg"; }
+    std::string Write(const Frame &f) override {
+        thread_local Compressor c;
+        if (c.handle == nullptr) return "TurboJPEG could not start";
+        SplitChroma(f.view(), &c.u, &c.v);
+        const unsigned char *planes[3] = {f.data, c.u.data(), c.v.data()};
+        const int strides[3] = {f.width, f.width / 2, f.width / 2};
+        unsigned char *jpeg = nullptr;
+        unsigned long size = 0;
+        if (tjCompressFromYUVPlanes(c.handle, planes, f.width, strides, f.height, TJSAMP_420, &jpeg, &size, quality_,
+                                    TJFLAG_FASTDCT) != 0) {
+            return std::string("JPEG compression failed: ") + tjGetErrorStr2(c.handle);
+        }
+        std::string error = WriteRaw(FrameFileStem(dir_, f) + ".jpg", jpeg, size);
+        tjFree(jpeg);
+        return Count(std::move(error));
+    }
+
+private:
+    struct Compressor {
+        tjhandle handle = tjInitCompress();
+        std::vector<uint8_t> u, v;
+        ~Compressor() {
+            if (handle != nullptr) tjDestroy(handle);
+        }
+    };
+    std::string dir_;
+    int quality_;
+};
+
+}  // namespace
+
+std::unique_ptr<FrameSink> MakePngFiles(const std::string &dir, int level) {
+    return std::make_unique<PngFiles>(dir, level);
+}
+std::unique_ptr<FrameSink> MakeJpegFiles(const std::string &dir, int quality) {
+    return std::make_unique<JpegFiles>(dir, quality);
+}
+std::unique_ptr<FrameSink> MakeNv12Files(const std::string &dir) { return std::make_unique<Nv12Files>(dir); }
+
+}  // namespace twincam::tools

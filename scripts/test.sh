@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds the project and runs its whole test suite: natively, under
-# AddressSanitizer and UndefinedBehaviorSanitizer, cross-built for AArch64
+# AddressSanitizer and UndefinedBehaviorSanitizer (and the threaded tools and
+# the stand-ins under ThreadSanitizer), cross-built for AArch64
 # under emulation, and instrumented for coverage (which must reach 100% of
 # the library's lines and branches); then fuzzes for a bounded time. Each
 # stage prints its wall time.
@@ -20,6 +21,7 @@ stage() {
 total=$SECONDS
 stage native cmake --workflow --preset native
 stage sanitize cmake --workflow --preset sanitize
+stage tsan cmake --workflow --preset tsan
 stage aarch64 cmake --workflow --preset aarch64
 stage coverage cmake --workflow --preset coverage
 cat build/coverage/coverage-src.txt

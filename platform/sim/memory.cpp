@@ -187,6 +187,8 @@ TWINCAM_SIM_EXPORT uint64_t twincam_sim_live_bytes(void) {
     return M().liveBytes;
 }
 
+TWINCAM_SIM_EXPORT uint64_t twincam_sim_buffer_number(const void *ptr) { return BufferNumber(ptr); }
+
 TWINCAM_SIM_EXPORT size_t twincam_sim_peak_buffers(void) {
     std::lock_guard<std::mutex> lock(M().mutex);
     return M().peak;

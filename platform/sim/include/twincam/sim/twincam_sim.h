@@ -114,6 +114,9 @@ size_t twincam_sim_live_buffers(void);
 uint64_t twincam_sim_live_bytes(void);
 /* The most buffers that were live at once since the last reset. */
 size_t twincam_sim_peak_buffers(void);
+/* The allocation number (1, 2, ...) of the live dvpp buffer that starts at
+ * ptr, or 0 when ptr is no such buffer: proves a frame was not copied. */
+uint64_t twincam_sim_buffer_number(const void *ptr);
 
 /* ---- Simulated cameras --------------------------------------------------- */
 

@@ -1,0 +1,248 @@
+// twincamsrc: a live source of NV12 frames from a twincam camera. Each frame
+// travels downstream in the dvpp buffer the library delivered, wrapped, not
+// copied; the buffer is freed with acldvppFree when its last reference goes.
+#include <gst/base/gstpushsrc.h>
+#include <gst/gst.h>
+#include <gst/video/video.h>
+
+#include <mutex>
+
+#include "twincam/camera.h"
+#include "twincam/platform/acl_runtime.h"
+
+namespace {
+
+// The library takes no locks: every call into it, from every instance in
+// the process, goes through this one.
+std::mutex g_library;
+
+constexpr int kDefaultCamera = 0;
+constexpr int kMaxSide = 8192, kMaxFps = 240;
+
+void FreeDvpp(gpointer data) { (void)acldvppFree(data); }
+
+}  // namespace
+
+GST_DEBUG_CATEGORY_STATIC(twincam_src_debug);
+#define GST_CAT_DEFAULT twincam_src_debug
+
+G_BEGIN_DECLS
+#define GST_TYPE_TWINCAM_SRC (gst_twincam_src_get_type())
+G_DECLARE_FINAL_TYPE(GstTwincamSrc, gst_twincam_src, GST, TWINCAM_SRC, GstPushSrc)
+G_END_DECLS
+
+struct _GstTwincamSrc {
+    GstPushSrc parent;
+    gint camera_id;
+    gboolean opened;
+    GstVideoInfo info;
+    GstClockTime period;
+    guint64 frames;
+};
+
+G_DEFINE_TYPE(GstTwincamSrc, gst_twincam_src, GST_TYPE_PUSH_SRC)
+
+enum { PROP_0, PROP_CAMERA_ID };
+
+static GstStaticPadTemplate src_template = GST_STATIC_PAD_TEMPLATE(
+    "src", GST_PAD_SRC, GST_PAD_ALWAYS,
+    GST_STATIC_CAPS("video/x-raw, format = (string) NV12, width = (int) [ 2, 8192 ], height = (int) [ 2, 8192 ], "
+                    "framerate = (fraction) [ 1/1, 240/1 ]"));
+
+static void gst_twincam_src_set_property(GObject *object, guint id, const GValue *value, GParamSpec *pspec) {
+    GstTwincamSrc *self = GST_TWINCAM_SRC(object);
+    switch (id) {
+        case PROP_CAMERA_ID:
+            GST_OBJECT_LOCK(self);
+            if (GST_STATE(self) > GST_STATE_READY) {
+                GST_OBJECT_UNLOCK(self);
+                g_warning("twincamsrc: camera-id can only change while the element is stopped");
+                return;
+            }
+            self->camera_id = g_value_get_int(value);
+            GST_OBJECT_UNLOCK(self);
+            break;
+        default: G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, pspec); break;
+    }
+}
+
+static void gst_twincam_src_get_property(GObject *object, guint id, GValue *value, GParamSpec *pspec) {
+    GstTwincamSrc *self = GST_TWINCAM_SRC(object);
+    switch (id) {
+        case PROP_CAMERA_ID: g_value_set_int(value, self->camera_id); break;
+        default: G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, pspec); break;
+    }
+}
+
+// A camera keeps the frame size of its first open for the life of the
+// process, so once opened it can offer only that size.
+static GstCaps *gst_twincam_src_get_caps(GstBaseSrc *src, GstCaps *filter) {
+    GstTwincamSrc *self = GST_TWINCAM_SRC(src);
+    GstCaps *caps = gst_pad_get_pad_template_caps(GST_BASE_SRC_PAD(src));
+    CameraRecord record;
+    {
+        std::lock_guard<std::mutex> lock(g_library);
+        record = g_CameraMgr.cameras[self->camera_id];
+    }
+    if (record.initialized) {
+        caps = gst_caps_make_writable(caps);
+        gst_caps_set_simple(caps, "width", G_TYPE_INT, record.width, "height", G_TYPE_INT, record.height, nullptr);
+    }
+    if (filter != nullptr) {
+        GstCaps *both = gst_caps_intersect_full(filter, caps, GST_CAPS_INTERSECT_FIRST);
+        gst_caps_unref(caps);
+        caps = both;
+    }
+    return caps;
+}
+
+static GstCaps *gst_twincam_src_fixate(GstBaseSrc *src, GstCaps *caps) {
+    caps = gst_caps_make_writable(caps);
+    GstStructure *s = gst_caps_get_structure(caps, 0);
+    gst_structure_fixate_field_nearest_int(s, "width", 1280);
+    gst_structure_fixate_field_nearest_int(s, "height", 720);
+    gst_structure_fixate_field_nearest_fraction(s, "framerate", 30, 1);
+    return GST_BASE_SRC_CLASS(gst_twincam_src_parent_class)->fixate(src, caps);
+}
+
+static void CloseCamera(GstTwincamSrc *self) {
+    if (!self->opened) return;
+    self->opened = FALSE;
+    std::lock_guard<std::mutex> lock(g_library);
+    if (CloseCameraEx(self->camera_id) != 0) GST_WARNING_OBJECT(self, "closing camera %d failed", self->camera_id);
+}
+
+// The camera is opened (or reconfigured) with the negotiated format.
+static gboolean gst_twincam_src_set_caps(GstBaseSrc *src, GstCaps *caps) {
+    GstTwincamSrc *self = GST_TWINCAM_SRC(src);
+    GstVideoInfo info;
+    if (!gst_video_info_from_caps(&info, caps)) return FALSE;
+    const int fps = GST_VIDEO_INFO_FPS_D(&info) == 1 ? GST_VIDEO_INFO_FPS_N(&info) : 0;
+    const int width = GST_VIDEO_INFO_WIDTH(&info), height = GST_VIDEO_INFO_HEIGHT(&info);
+    if (fps < 1 || fps > kMaxFps || width % 2 != 0 || height % 2 != 0 || width > kMaxSide || height > kMaxSide) {
+        GST_ELEMENT_ERROR(self, CORE, NEGOTIATION, ("Camera %d cannot deliver %" GST_PTR_FORMAT, self->camera_id, caps),
+                          ("frames are even sizes up to 8192x8192 at a whole 1 to 240 frames per second"));
+        return FALSE;
+    }
+    int32_t result;
+    {
+        std::lock_guard<std::mutex> lock(g_library);
+        result = OpenCameraEx(self->camera_id, fps, width, height);
+    }
+    if (result != 0) {
+        self->opened = FALSE;
+        GST_ELEMENT_ERROR(self, RESOURCE, OPEN_READ, ("Could not open camera %d", self->camera_id),
+                          ("OpenCameraEx(%d, %d, %d, %d) failed; the library's report on standard output says why",
+                           self->camera_id, fps, width, height));
+        return FALSE;
+    }
+    self->opened = TRUE;
+    self->info = info;
+    self->period = gst_util_uint64_scale_int(GST_SECOND, 1, fps);
+    return TRUE;
+}
+
+static gboolean gst_twincam_src_start(GstBaseSrc *src) {
+    GstTwincamSrc *self = GST_TWINCAM_SRC(src);
+    self->frames = 0;
+    self->opened = FALSE;
+    return TRUE;
+}
+
+static gboolean gst_twincam_src_stop(GstBaseSrc *src) {
+    CloseCamera(GST_TWINCAM_SRC(src));
+    return TRUE;
+}
+
+static gboolean gst_twincam_src_query(GstBaseSrc *src, GstQuery *query) {
+    GstTwincamSrc *self = GST_TWINCAM_SRC(src);
+    if (GST_QUERY_TYPE(query) == GST_QUERY_LATENCY) {
+        if (!self->opened) return FALSE;
+        // A frame is ready one frame period after the one before it.
+        gst_query_set_latency(query, TRUE, self->period, self->period);
+        return TRUE;
+    }
+    return GST_BASE_SRC_CLASS(gst_twincam_src_parent_class)->query(src, query);
+}
+
+static GstFlowReturn gst_twincam_src_create(GstPushSrc *src, GstBuffer **out) {
+    GstTwincamSrc *self = GST_TWINCAM_SRC(src);
+    if (!self->opened) return GST_FLOW_NOT_NEGOTIATED;
+    CameraFrame frame{};
+    int32_t result;
+    {
+        std::lock_guard<std::mutex> lock(g_library);
+        result = ReadCameraFrame(self->camera_id, &frame);
+    }
+    if (result != 0) {
+        GST_ELEMENT_ERROR(self, RESOURCE, READ, ("Could not read a frame from camera %d", self->camera_id),
+                          ("ReadCameraFrame(%d) failed after %" G_GUINT64_FORMAT
+                           " frames; the library's report on standard output says why",
+                           self->camera_id, self->frames));
+        return GST_FLOW_ERROR;
+    }
+    GstClockTime pts = GST_CLOCK_TIME_NONE;
+    if (GstClock *clock = gst_element_get_clock(GST_ELEMENT(src))) {
+        const GstClockTime now = gst_clock_get_time(clock), base = gst_element_get_base_time(GST_ELEMENT(src));
+        pts = now > base ? now - base : 0;
+        gst_object_unref(clock);
+    }
+    const auto size = static_cast<gsize>(frame.size);
+    GstBuffer *buffer = gst_buffer_new_wrapped_full(GST_MEMORY_FLAG_READONLY, frame.data, size, 0, size, frame.data,
+                                                    FreeDvpp);
+    GST_BUFFER_PTS(buffer) = pts;
+    GST_BUFFER_DTS(buffer) = GST_CLOCK_TIME_NONE;
+    GST_BUFFER_DURATION(buffer) = self->period;
+    GST_BUFFER_OFFSET(buffer) = self->frames;
+    GST_BUFFER_OFFSET_END(buffer) = self->frames + 1;
+    ++self->frames;
+    *out = buffer;
+    return GST_FLOW_OK;
+}
+
+static void gst_twincam_src_class_init(GstTwincamSrcClass *klass) {
+    GObjectClass *object_class = G_OBJECT_CLASS(klass);
+    GstElementClass *element_class = GST_ELEMENT_CLASS(klass);
+    GstBaseSrcClass *base_class = GST_BASE_SRC_CLASS(klass);
+    GstPushSrcClass *push_class = GST_PUSH_SRC_CLASS(klass);
+
+    object_class->set_property = gst_twincam_src_set_property;
+    object_class->get_property = gst_twincam_src_get_property;
+    g_object_class_install_property(
+        object_class, PROP_CAMERA_ID,
+        g_param_spec_int("camera-id", "Camera id",
+                         "The twincam camera to read, 0 or 1; changeable only while the element is stopped", 0, 1,
+                         kDefaultCamera,
+                         static_cast<GParamFlags>(G_PARAM_READWRITE | G_PARAM_STATIC_STRINGS |
+                                                  GST_PARAM_MUTABLE_READY)));
+
+    gst_element_class_set_static_metadata(
+        element_class, "twincam camera source", "Source/Video",
+        "Reads NV12 frames from a twincam camera, handing each on in its dvpp buffer without a copy",
+        "twincam developers");
+    gst_element_class_add_static_pad_template(element_class, &src_template);
+
+    base_class->get_caps = gst_twincam_src_get_caps;
+    base_class->fixate = gst_twincam_src_fixate;
+    base_class->set_caps = gst_twincam_src_set_caps;
+    base_class->start = gst_twincam_src_start;
+    base_class->stop = gst_twincam_src_stop;
+    base_class->query = gst_twincam_src_query;
+    push_class->create = gst_twincam_src_create;
+}
+
+static void gst_twincam_src_init(GstTwincamSrc *self) {
+    self->camera_id = kDefaultCamera;
+    self->period = GST_CLOCK_TIME_NONE;
+    gst_base_src_set_live(GST_BASE_SRC(self), TRUE);
+    gst_base_src_set_format(GST_BASE_SRC(self), GST_FORMAT_TIME);
+}
+
+static gboolean plugin_init(GstPlugin *plugin) {
+    GST_DEBUG_CATEGORY_INIT(twincam_src_debug, "twincamsrc", 0, "twincam camera source");
+    return gst_element_register(plugin, "twincamsrc", GST_RANK_NONE, GST_TYPE_TWINCAM_SRC);
+}
+
+#define PACKAGE "twincam"
+GST_PLUGIN_DEFINE(GST_VERSION_MAJOR, GST_VERSION_MINOR, twincam, "Cameras through the twincam library", plugin_init,
+                  TWINCAM_VERSION, "Proprietary", "twincam", "twincam")

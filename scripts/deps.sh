@@ -6,7 +6,7 @@ set -euo pipefail
 
 declare -A groups=(
     [base]="cmake ninja-build g++ gcc pkg-config googletest binutils"
-    [tools]="libcli11-dev libyuv-dev libpng-dev libturbojpeg0-dev"
+    [tools]="libcli11-dev libyuv-dev libpng-dev libturbojpeg0-dev libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev gstreamer1.0-plugins-base"
     [cross]="crossbuild-essential-arm64 qemu-user abigail-tools libpng-dev:arm64 libyuv-dev:arm64 libturbojpeg0-dev:arm64"
     [coverage]="gcovr"
     [fuzz]="clang libclang-rt-14-dev"

@@ -110,7 +110,7 @@ TEST_F(CaptureTool, EachCameraAndBothWriteStampedFrames) {
     const std::vector<std::vector<int>> sets = {{0}, {1}, {0, 1}};
     for (const auto &cameras : sets) {
         const fs::path out = dir_ / ("out" + std::to_string(cameras.size()) + std::to_string(cameras[0]));
-        std::vector<std::string> args = {"--frames", "4", "--size", "320x240", "--format", "both",
+        std::vector<std::string> args = {"--frames", "4", "--size", "320x240", "--format", "both", "--queue", "64",
                                          "--output", out.string(), "--sheet", (out / "sheet.png").string()};
         for (int c : cameras) args.insert(args.end(), {"--camera", std::to_string(c)});
         const Result r = Tool(args);
@@ -245,7 +245,7 @@ TEST_F(CaptureTool, FailingWriteEndsTheRunWithNothingLeaked) {
 
 TEST_F(CaptureTool, Y4mVideoJpegAndPngFilesDecode) {
     const Result r = Tool({"--camera", "0", "--camera", "1", "--frames", "5", "--fps", "25", "--size", "320x240",
-                           "--format", "y4m,jpeg,png", "--output", (dir_ / "v").string()});
+                           "--format", "y4m,jpeg,png", "--queue", "64", "--output", (dir_ / "v").string()});
     ASSERT_EQ(r.status, 0) << r.err;
     for (int c = 0; c < 2; ++c) {
         const std::string y4m = Slurp(dir_ / "v" / ("cam" + std::to_string(c) + ".y4m"));

@@ -1,0 +1,199 @@
+// The twincam Python module: cameras whose frames arrive as NumPy arrays
+// over the dvpp buffer itself. The buffer is freed with acldvppFree when the
+// last array or view over it is gone. Every library call releases the GIL
+// and goes through one module-wide lock.
+#include <libyuv.h>
+#include <pybind11/numpy.h>
+#include <pybind11/pybind11.h>
+#include <pybind11/stl.h>
+
+#include <mutex>
+#include <string>
+
+#include "twincam/camera.h"
+#include "twincam/platform/acl_runtime.h"
+#if TWINCAM_PY_SIM
+#include "twincam/sim/twincam_sim.h"
+#endif
+
+namespace py = pybind11;
+
+namespace {
+
+std::mutex g_library;
+
+// Runs one library call without the GIL, under the module-wide lock.
+template <typename Call>
+int32_t Library(Call &&call) {
+    py::gil_scoped_release release;
+    std::lock_guard<std::mutex> lock(g_library);
+    return call();
+}
+
+struct CameraError : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+void CheckId(int id) {
+    if (id != 0 && id != 1) throw py::value_error("camera id must be 0 or 1, not " + std::to_string(id));
+}
+
+class Camera {
+public:
+    Camera(int id, int fps, int width, int height) : id_(id) {
+        CheckId(id);
+        if (fps <= 0) throw py::value_error("fps must be positive, not " + std::to_string(fps));
+        if (width <= 0 || height <= 0) {
+            throw py::value_error("width and height must be positive, not " + std::to_string(width) + "x" +
+                                  std::to_string(height));
+        }
+        if (Library([&] { return OpenCameraEx(id, fps, width, height); }) != 0) {
+            throw CameraError("OpenCameraEx failed for camera " + std::to_string(id) + " at " + std::to_string(fps) +
+                              " fps, " + std::to_string(width) + "x" + std::to_string(height));
+        }
+        open_ = true;
+    }
+    ~Camera() {
+        if (open_) Library([&] { return CloseCameraEx(id_); });
+    }
+
+    // One NV12 frame, shape (height * 3 / 2, width), over the dvpp buffer.
+    py::array Read() {
+        if (!open_) throw CameraError("camera " + std::to_string(id_) + " is closed");
+        CameraFrame frame{};
+        CameraRecord record{};
+        if (Library([&] {
+                record = g_CameraMgr.cameras[id_];
+                return ReadCameraFrame(id_, &frame);
+            }) != 0) {
+            throw CameraError("ReadCameraFrame failed for camera " + std::to_string(id_));
+        }
+        py::capsule owner(frame.data, [](void *data) { (void)acldvppFree(data); });
+        const py::ssize_t width = record.width, rows = frame.size / record.width;
+        return py::array_t<uint8_t>({rows, width}, {width, py::ssize_t{1}}, static_cast<uint8_t *>(frame.data), owner);
+    }
+
+    void Close() {
+        if (!open_) return;
+        open_ = false;
+        if (Library([&] { return CloseCameraEx(id_); }) != 0) {
+            throw CameraError("CloseCameraEx failed for camera " + std::to_string(id_));
+        }
+    }
+
+    int id() const { return id_; }
+    bool closed() const { return !open_; }
+
+private:
+    int id_;
+    bool open_ = false;
+};
+
+// frame[:h] and frame[h:] seen as (h/2, w/2, 2): views, no copy.
+py::tuple Planes(const py::array_t<uint8_t> &frame) {
+    if (frame.ndim() != 2 || frame.shape(0) % 3 != 0 || frame.shape(1) % 2 != 0) {
+        throw py::value_error("not an NV12 frame: expected shape (height * 3 / 2, width)");
+    }
+    const py::ssize_t h = frame.shape(0) / 3 * 2, w = frame.shape(1);
+    py::object y = frame[py::slice(0, h, 1)];
+    py::object uv = frame[py::slice(h, frame.shape(0), 1)].attr("reshape")(h / 2, w / 2, 2);
+    return py::make_tuple(y, uv);
+}
+
+py::array_t<uint8_t> ToRgb(const py::array_t<uint8_t, py::array::c_style> &frame) {
+    Planes(frame);  // shape check
+    const int h = static_cast<int>(frame.shape(0) / 3 * 2), w = static_cast<int>(frame.shape(1));
+    py::array_t<uint8_t> rgb({h, w, 3});
+    const uint8_t *y = frame.data();
+    {
+        py::gil_scoped_release release;
+        // libyuv's RAW is R, G, B in memory; BT.601 limited range.
+        libyuv::NV12ToRAW(y, w, y + static_cast<size_t>(w) * h, w, rgb.mutable_data(), w * 3, w, h);
+    }
+    return rgb;
+}
+
+py::dict Registry() {
+    CameraManager copy{};
+    Library([&] {
+        copy = g_CameraMgr;
+        return 0;
+    });
+    py::list cameras;
+    for (const CameraRecord &r : copy.cameras) {
+        py::dict d;
+        d["initialized"] = r.initialized;
+        d["id"] = r.id;
+        d["fps"] = r.fps;
+        d["width"] = r.width;
+        d["height"] = r.height;
+        d["frame_size"] = r.frameSize;
+        cameras.append(d);
+    }
+    py::dict out;
+    out["hw_initialized"] = copy.hwInitialized;
+    out["cameras"] = cameras;
+    return out;
+}
+
+}  // namespace
+
+PYBIND11_MODULE(twincam, m) {
+    m.doc() = "Cameras through the twincam library; frames are NumPy arrays over the dvpp buffer, never copied.";
+    py::register_exception<CameraError>(m, "CameraError", PyExc_OSError);
+
+    py::class_<Camera>(m, "Camera", "An open camera; close() or a with block closes it.")
+        .def(py::init<int, int, int, int>(), py::arg("id"), py::arg("fps") = 30, py::arg("width") = 640,
+             py::arg("height") = 480, "Opens camera id (0 or 1) at fps frames per second and width x height.")
+        .def("read", &Camera::Read,
+             "Reads one frame: a uint8 array of shape (height * 3 // 2, width), NV12, over the dvpp buffer.")
+        .def(
+            "frames",
+            [](py::object self, py::ssize_t count) {
+                // A generator of count reads (every read when count < 0).
+                py::object gen = py::module_::import("itertools").attr("repeat")(py::none());
+                if (count >= 0) gen = py::module_::import("itertools").attr("repeat")(py::none(), count);
+                return py::module_::import("builtins")
+                    .attr("map")(py::cpp_function([self](py::object) { return self.attr("read")(); }), gen);
+            },
+            py::arg("count") = -1, "An iterator of reads: count of them, or without end.")
+        .def("close", &Camera::Close, "Closes the camera; reading it afterwards raises CameraError.")
+        .def_property_readonly("id", &Camera::id)
+        .def_property_readonly("closed", &Camera::closed)
+        .def("__enter__", [](py::object self) { return self; })
+        .def("__exit__", [](Camera &c, py::args) {
+            c.Close();
+            return false;
+        });
+
+    m.def("planes", &Planes, py::arg("frame"),
+          "Views of an NV12 frame: luma (h, w) and interleaved chroma (h/2, w/2, 2).");
+    m.def("to_rgb", &ToRgb, py::arg("frame"), "A new (h, w, 3) uint8 RGB array (BT.601 limited range).");
+    m.def("registry", &Registry, "The library's registry: hw_initialized and one dict per camera.");
+
+#if TWINCAM_PY_SIM
+    py::module_ sim = m.def_submodule("sim", "Controls of the simulated platform, for testing applications.");
+    sim.def(
+        "set_faults",
+        [](const std::string &schedule) {
+            char err[256] = "";
+            if (twincam_sim_set_faults(schedule.c_str(), err, sizeof err) != 0) throw py::value_error(err);
+        },
+        py::arg("schedule"), "Scripts failures, as TWINCAM_SIM_FAULTS does (e.g. 'read@3=short').");
+    sim.def("clear_faults", &twincam_sim_clear_faults, "Drops every scripted failure.");
+    sim.def(
+        "set_pacing", [](bool on) { twincam_sim_set_pacing(on ? 1 : 0); }, py::arg("on"),
+        "Paced like a sensor (True) or every read at once (False).");
+    sim.def("live_buffers", &twincam_sim_live_buffers, "dvpp buffers allocated and not yet freed.");
+    sim.def(
+        "stamp",
+        [](const py::array_t<uint8_t, py::array::c_style> &frame) -> py::object {
+            Planes(frame);
+            twincam_sim_stamp s{};
+            const int h = static_cast<int>(frame.shape(0) / 3 * 2), w = static_cast<int>(frame.shape(1));
+            if (twincam_sim_stamp_decode(frame.data(), w, h, &s) != 0) return py::none();
+            return py::make_tuple(s.camera, s.sequence);
+        },
+        py::arg("frame"), "(camera, sequence) from a simulated frame's stamp, or None.");
+#endif
+}

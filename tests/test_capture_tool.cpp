@@ -235,8 +235,10 @@ TEST_F(CaptureTool, SlowWritersDropTheNewestWithinTheBoundAndFreeEverything) {
 TEST_F(CaptureTool, FailingWriteEndsTheRunWithNothingLeaked) {
     // Directories where the frames' files would go make every write fail.
     for (int n = 0; n < 50; ++n) fs::create_directories(dir_ / "blocked" / Name(0, n, "jpg"));
-    const Result r = Tool({"--frames", "50", "--size", "160x120", "--format", "jpeg,y4m", "--output",
-                           (dir_ / "blocked").string()});
+    // Paced, so the first failure comes long before the last frame is due.
+    const Result r = Tool({"--frames", "50", "--fps", "60", "--size", "160x120", "--format", "jpeg,y4m", "--output",
+                           (dir_ / "blocked").string()},
+                          {"TWINCAM_SIM_PACE=1"});
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.err.find("cannot create"), std::string::npos) << r.err;
     EXPECT_LT(Figure(r.out, 0, "read"), 50) << "reading stops at the failure";

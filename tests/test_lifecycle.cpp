@@ -1,7 +1,9 @@
-// The camera state machine: every operation in every state of a camera, and
-// a fault at each platform call the operation makes. Each case checks the
-// result, the platform calls, both report sinks, the registry, the camera's
-// state on the service and the live dvpp buffers.
+// The camera state machine: every operation in every state of a camera,
+// including states the fault matrix never enters (reopened at another size,
+// only the other camera open) and a service that reports a closed camera as
+// open. Faults at each platform call are the fault matrix's. Each case
+// checks the result, the platform calls, both report sinks, the registry,
+// the cameras on the service and the live dvpp buffers.
 #include <gtest/gtest.h>
 
 #include <ostream>
@@ -65,36 +67,12 @@ const Case kCases[] = {
     // ---- OpenCameraEx(0, 30, 64, 48) ----
     {"Fresh_Open", State::Fresh, Op::Open, {},
      {0, {"MediaLibInit() = 1", "QueryCameraStatus(0) = 2", "OpenCamera(0) = 1", kFps30, kRes, kMode}, {kInfo}, kFilled, true}},
-    {"Fresh_Open_InitFails", State::Fresh, Op::Open, {{TWINCAM_SIM_OP_INIT, 1, 0}},
-     {1, {"MediaLibInit() = 0", "QueryCameraStatus(0) = 0"}, {R(Msg::InvalidStatus, 0, 0)}, {}, false}},
-    {"Fresh_Open_StatusInvalid", State::Fresh, Op::Open, {{TWINCAM_SIM_OP_STATUS, 1, 3}},
-     {1, {"MediaLibInit() = 1", "QueryCameraStatus(0) = 3"}, {R(Msg::InvalidStatus, 0, 3)}, {}, false}},
     {"Fresh_Open_StatusSaysOpenButClosed", State::Fresh, Op::Open, {{TWINCAM_SIM_OP_STATUS, 1, Open}},
      {1, {"MediaLibInit() = 1", "QueryCameraStatus(0) = 1", "SetCameraProperty(0, FrameRate, 30) = 0", "CloseCamera(0) = 0"}, {R(Msg::FpsFailed), kPropFailed}, {}, false}},
-    {"Fresh_Open_OpenFails", State::Fresh, Op::Open, {{TWINCAM_SIM_OP_OPEN, 1, 0}},
-     {1, {"MediaLibInit() = 1", "QueryCameraStatus(0) = 2", "OpenCamera(0) = 0"}, {R(Msg::OpenRefused, 0)}, {}, false}},
-    {"Fresh_Open_FpsFails", State::Fresh, Op::Open, {{TWINCAM_SIM_OP_SETPROP, 1, 0}},
-     {1, {"MediaLibInit() = 1", "QueryCameraStatus(0) = 2", "OpenCamera(0) = 1", "SetCameraProperty(0, FrameRate, 30) = 0",
-      "CloseCamera(0) = 1"}, {R(Msg::FpsFailed), kPropFailed}, {}, false}},
-    {"Fresh_Open_ResolutionFails", State::Fresh, Op::Open, {{TWINCAM_SIM_OP_SETPROP, 2, 0}},
-     {1, {"MediaLibInit() = 1", "QueryCameraStatus(0) = 2", "OpenCamera(0) = 1", kFps30,
-      "SetCameraProperty(0, Resolution, 64x48) = 0", "CloseCamera(0) = 1"}, {R(Msg::ResolutionFailed), kPropFailed}, {}, false}},
-    {"Fresh_Open_ModeFails", State::Fresh, Op::Open, {{TWINCAM_SIM_OP_SETPROP, 3, 0}},
-     {1, {"MediaLibInit() = 1", "QueryCameraStatus(0) = 2", "OpenCamera(0) = 1", kFps30, kRes,
-      "SetCameraProperty(0, Mode, 1) = 0", "CloseCamera(0) = 1"}, {R(Msg::ModeFailed, 1), kPropFailed}, {}, false}},
-    {"Fresh_Open_ModeFailsAndCloseFails", State::Fresh, Op::Open, {{TWINCAM_SIM_OP_SETPROP, 3, 0}, {TWINCAM_SIM_OP_CLOSE, 1, 0}},
-     {1, {"MediaLibInit() = 1", "QueryCameraStatus(0) = 2", "OpenCamera(0) = 1", kFps30, kRes,
-      "SetCameraProperty(0, Mode, 1) = 0", "CloseCamera(0) = 0"}, {R(Msg::ModeFailed, 1), kPropFailed}, {}, true}},
     {"Open_Open", State::Open, Op::Open, {},
      {0, {"QueryCameraStatus(0) = 1", kFps30, kRes, kMode}, {kInfo}, {}, true}},
-    {"Open_Open_FpsFailsClosesTheOpenCamera", State::Open, Op::Open, {{TWINCAM_SIM_OP_SETPROP, 1, 0}},
-     {1, {"QueryCameraStatus(0) = 1", "SetCameraProperty(0, FrameRate, 30) = 0", "CloseCamera(0) = 1"}, {R(Msg::FpsFailed), kPropFailed}, {}, false}},
-    {"Open_Open_StatusInvalid", State::Open, Op::Open, {{TWINCAM_SIM_OP_STATUS, 1, 0}},
-     {1, {"QueryCameraStatus(0) = 0"}, {R(Msg::InvalidStatus, 0, 0)}, {}, true}},
     {"Closed_Open", State::Closed, Op::Open, {},
      {0, {"QueryCameraStatus(0) = 2", "OpenCamera(0) = 1", kFps30, kRes, kMode}, {kInfo}, {}, true}},
-    {"Closed_Open_OpenFails", State::Closed, Op::Open, {{TWINCAM_SIM_OP_OPEN, 1, 0}},
-     {1, {"QueryCameraStatus(0) = 2", "OpenCamera(0) = 0"}, {R(Msg::OpenRefused, 0)}, {}, false}},
     {"Reopened_Open", State::Reopened, Op::Open, {},
      {0, {"QueryCameraStatus(0) = 1", kFps30, kRes, kMode}, {kInfo}, {}, true}},
     {"OtherOpen_Open", State::OtherOpen, Op::Open, {},
@@ -112,12 +90,6 @@ const Case kCases[] = {
      {1, {"SetCameraProperty(0, FrameRate, 15) = 0"}, {R(Msg::FpsFailed)}, {}, false}},
     {"Open_Config", State::Open, Op::Config, {},
      {0, {"SetCameraProperty(0, FrameRate, 15) = 1", kRes, kMode}, {}, {}, true}},
-    {"Open_Config_FpsFails", State::Open, Op::Config, {{TWINCAM_SIM_OP_SETPROP, 1, 0}},
-     {1, {"SetCameraProperty(0, FrameRate, 15) = 0"}, {R(Msg::FpsFailed)}, {}, true}},
-    {"Open_Config_ResolutionFails", State::Open, Op::Config, {{TWINCAM_SIM_OP_SETPROP, 2, 0}},
-     {1, {"SetCameraProperty(0, FrameRate, 15) = 1", "SetCameraProperty(0, Resolution, 64x48) = 0"}, {R(Msg::ResolutionFailed)}, {}, true}},
-    {"Open_Config_ModeFails", State::Open, Op::Config, {{TWINCAM_SIM_OP_SETPROP, 3, 0}},
-     {1, {"SetCameraProperty(0, FrameRate, 15) = 1", kRes, "SetCameraProperty(0, Mode, 1) = 0"}, {R(Msg::ModeFailed, 1)}, {}, true}},
     {"Closed_Config", State::Closed, Op::Config, {},
      {1, {"SetCameraProperty(0, FrameRate, 15) = 0"}, {R(Msg::FpsFailed)}, {}, false}},
     {"Reopened_Config", State::Reopened, Op::Config, {},
@@ -129,14 +101,6 @@ const Case kCases[] = {
      {1, {"acldvppMalloc(0) = 100000"}, {R(Msg::MallocFailed, 0, 100000)}, {}, false}},
     {"Open_Read", State::Open, Op::Read, {},
      {0, {"acldvppMalloc(4608) = 0 -> #1", "ReadFrameFromCamera(0, #1, 4608) = 1 -> 4608"}, {}, {}, true}},
-    {"Open_Read_MallocFails", State::Open, Op::Read, {{TWINCAM_SIM_OP_MALLOC, 1, 207001}},
-     {1, {"acldvppMalloc(4608) = 207001"}, {R(Msg::MallocFailed, 4608, 207001)}, {}, true}},
-    {"Open_Read_ReadFails", State::Open, Op::Read, {{TWINCAM_SIM_OP_READ, 1, TWINCAM_SIM_READ_FAIL}},
-     {1, {"acldvppMalloc(4608) = 0 -> #1", "ReadFrameFromCamera(0, #1, 4608) = 0 -> 0", "acldvppFree(#1) = 0"}, {R(Msg::ReadFailed, 0, 0)}, {}, true}},
-    {"Open_Read_ShortFrame", State::Open, Op::Read, {{TWINCAM_SIM_OP_READ, 1, TWINCAM_SIM_READ_SHORT}},
-     {1, {"acldvppMalloc(4608) = 0 -> #1", "ReadFrameFromCamera(0, #1, 4608) = 1 -> 4607", "acldvppFree(#1) = 0"}, {R(Msg::ReadFailed, 0, 4607)}, {}, true}},
-    {"Open_Read_LongFrame", State::Open, Op::Read, {{TWINCAM_SIM_OP_READ, 1, TWINCAM_SIM_READ_LONG}},
-     {1, {"acldvppMalloc(4608) = 0 -> #1", "ReadFrameFromCamera(0, #1, 4608) = 1 -> 4609", "acldvppFree(#1) = 0"}, {R(Msg::ReadFailed, 0, 4609)}, {}, true}},
     {"Closed_Read", State::Closed, Op::Read, {},
      {1, {"acldvppMalloc(4608) = 0 -> #1", "ReadFrameFromCamera(0, #1, 4608) = 0 -> 0", "acldvppFree(#1) = 0"}, {R(Msg::ReadFailed, 0, 0)}, {}, false}},
     // The record keeps the first open's frame size; the camera delivers 32x24.
@@ -153,8 +117,6 @@ const Case kCases[] = {
      {1, {"CloseCamera(0) = 0"}, {R(Msg::CloseFailed, 0)}, {}, false}},
     {"Open_Close", State::Open, Op::Close, {},
      {0, {"CloseCamera(0) = 1"}, {}, {}, false}},
-    {"Open_Close_Refused", State::Open, Op::Close, {{TWINCAM_SIM_OP_CLOSE, 1, 0}},
-     {1, {"CloseCamera(0) = 0"}, {R(Msg::CloseFailed, 0)}, {}, true}},
     {"Closed_Close", State::Closed, Op::Close, {},
      {1, {"CloseCamera(0) = 0"}, {R(Msg::CloseFailed, 0)}, {}, false}},
     {"Reopened_Close", State::Reopened, Op::Close, {},

@@ -21,3 +21,8 @@ find_program(TWINCAM_QEMU_AARCH64 qemu-aarch64)
 if(TWINCAM_QEMU_AARCH64)
     set(CMAKE_CROSSCOMPILING_EMULATOR "${TWINCAM_QEMU_AARCH64};-L;/usr/aarch64-linux-gnu")
 endif()
+
+# pkg-config answers for the target's packages only: without this it finds
+# the build machine's .pc files and hands their libraries to the cross linker.
+set(ENV{PKG_CONFIG_LIBDIR} "/usr/lib/aarch64-linux-gnu/pkgconfig:/usr/share/pkgconfig")
+set(ENV{PKG_CONFIG_PATH} "")

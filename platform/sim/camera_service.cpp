@@ -1,13 +1,16 @@
 // The simulated camera service: two cameras that open, take the properties
 // a sensor would take, and deliver frames into the caller's buffer.
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <thread>
 
 #include "pattern.h"
+#include "scene.h"
 #include "sim_core.h"
 
 namespace twincam::sim {
@@ -31,7 +34,8 @@ struct Camera {
     uint64_t next = 0;          // the lowest sequence number not yet delivered
     Clock::time_point epoch{};  // when frame `base` fell due
     uint64_t base = 0;
-    std::shared_ptr<const Pattern> pattern;
+    std::shared_ptr<Footage> footage;  // the source it plays, if any
+    std::shared_ptr<Scene> scene;      // what it draws at its current size
 };
 
 bool PaceFromEnvironment() {
@@ -39,11 +43,24 @@ bool PaceFromEnvironment() {
     return pace == nullptr || std::strcmp(pace, "0") != 0;
 }
 
+std::string SourceFromEnvironment(int32_t id) {
+    const char *path = std::getenv(id == 0 ? "TWINCAM_SIM_SOURCE_0" : "TWINCAM_SIM_SOURCE_1");
+    return path != nullptr ? path : "";
+}
+
+bool StampFromEnvironment() {
+    const char *stamp = std::getenv("TWINCAM_SIM_STAMP");
+    return stamp == nullptr || std::strcmp(stamp, "0") != 0;
+}
+
 struct Service {
     std::mutex mutex;
     bool initialized = false;
     bool paced = PaceFromEnvironment();
+    bool stamp = StampFromEnvironment();
     Camera cameras[kCameras];
+    std::string source[kCameras] = {SourceFromEnvironment(0), SourceFromEnvironment(1)};
+    std::string reported[kCameras];  // the source whose failure was last reported
 };
 
 Service &Svc() {
@@ -92,12 +109,36 @@ int32_t ServiceStatus(int32_t id) {
 int32_t ServiceOpen(int32_t id) {
     int32_t unused = 0;
     if (TakeFault(TWINCAM_SIM_OP_OPEN, &unused)) return Finish(TWINCAM_SIM_OP_OPEN, id, 0);
+    std::string source;
+    bool stamp = true;
+    {
+        std::lock_guard<std::mutex> lock(Svc().mutex);
+        if (!Svc().initialized || !Known(id)) return Finish(TWINCAM_SIM_OP_OPEN, id, 0);
+        if (Svc().cameras[id].open) return Finish(TWINCAM_SIM_OP_OPEN, id, 1);
+        source = Svc().source[id];
+        stamp = Svc().stamp;
+    }
+    // A camera whose footage cannot be played does not open; the reason is
+    // told once per source, not at every retry.
+    std::shared_ptr<Footage> footage;
+    if (!source.empty()) {
+        std::string why;
+        footage = OpenFootage(id, source, stamp, &why);
+        if (footage == nullptr) {
+            std::lock_guard<std::mutex> lock(Svc().mutex);
+            if (Svc().reported[id] != source) {
+                std::fprintf(stderr, "twincam-sim: camera %d: cannot play %s: %s\n", id, source.c_str(), why.c_str());
+                Svc().reported[id] = source;
+            }
+            return Finish(TWINCAM_SIM_OP_OPEN, id, 0);
+        }
+    }
     std::lock_guard<std::mutex> lock(Svc().mutex);
-    if (!Svc().initialized || !Known(id)) return Finish(TWINCAM_SIM_OP_OPEN, id, 0);
     Camera &camera = Svc().cameras[id];
     if (!camera.open) {
         camera = Camera{};
         camera.epoch = Clock::now();
+        camera.footage = std::move(footage);
     }
     camera.open = true;
     return Finish(TWINCAM_SIM_OP_OPEN, id, 1);
@@ -135,6 +176,11 @@ int32_t ServiceSetProperty(int32_t id, int32_t property, void *value) {
             case Resolution:
                 if (a > 0 && b > 0 && Even(a) && Even(b) && a <= kMaxDimension && b <= kMaxDimension) {
                     camera.width = a, camera.height = b, call.result = 1;
+                    // Footage starts decoding now, so the first read finds a frame ready.
+                    if (camera.footage && (!camera.scene || camera.scene->width() != a || camera.scene->height() != b)) {
+                        camera.scene = nullptr;
+                        camera.scene = camera.footage->Play(a, b);
+                    }
                 }
                 break;
             case Mode:
@@ -154,7 +200,7 @@ int32_t ServiceRead(int32_t id, void *data, int32_t *size) {
     call.arg[0] = size != nullptr ? *size : 0;
     int32_t fault = TWINCAM_SIM_READ_FAIL;
     const bool faulted = TakeFault(TWINCAM_SIM_OP_READ, &fault);
-    std::shared_ptr<const Pattern> pattern;
+    std::shared_ptr<Scene> scene;
     uint64_t sequence = 0;
     Clock::time_point due{};
     bool wait = false;
@@ -169,11 +215,12 @@ int32_t ServiceRead(int32_t id, void *data, int32_t *size) {
             Journal(call);
             return 0;
         }
-        if (!camera->pattern || camera->pattern->width() != camera->width ||
-            camera->pattern->height() != camera->height) {
-            camera->pattern = std::make_shared<const Pattern>(id, camera->width, camera->height);
+        if (!camera->scene || camera->scene->width() != camera->width || camera->scene->height() != camera->height) {
+            camera->scene = nullptr;  // a playback's decoder stops before the next starts
+            if (camera->footage) camera->scene = camera->footage->Play(camera->width, camera->height);
+            else camera->scene = std::make_shared<Pattern>(id, camera->width, camera->height);
         }
-        pattern = camera->pattern;
+        scene = camera->scene;
         sequence = camera->next;
         if (Svc().paced) {
             // The newest frame already due, or else wait for the next one.
@@ -192,8 +239,12 @@ int32_t ServiceRead(int32_t id, void *data, int32_t *size) {
         ++camera->frames;
     }
     if (wait) std::this_thread::sleep_until(due);
-    const int32_t bytes = FrameBytes(pattern->width(), pattern->height());
-    pattern->Draw(static_cast<uint32_t>(sequence), static_cast<uint8_t *>(data));
+    const int32_t bytes = FrameBytes(scene->width(), scene->height());
+    if (!scene->Draw(static_cast<uint32_t>(sequence), static_cast<uint8_t *>(data))) {
+        *size = 0;
+        Journal(call);
+        return 0;
+    }
     int32_t delivered = bytes;
     if (faulted && fault == TWINCAM_SIM_READ_SHORT) delivered = bytes - 1;
     if (faulted && fault == TWINCAM_SIM_READ_LONG) delivered = bytes + 1;  // claims more than it wrote
@@ -213,6 +264,7 @@ int32_t ServiceClose(int32_t id) {
         return Finish(TWINCAM_SIM_OP_CLOSE, id, 0);
     }
     Svc().cameras[id].open = false;
+    Svc().cameras[id].scene = nullptr;  // stops a playback's decoder
     return Finish(TWINCAM_SIM_OP_CLOSE, id, 1);
 }
 
@@ -221,6 +273,11 @@ void ServiceReset() {
     Svc().initialized = false;
     for (Camera &camera : Svc().cameras) camera = Camera{};
     Svc().paced = PaceFromEnvironment();
+    Svc().stamp = StampFromEnvironment();
+    for (int32_t id = 0; id < kCameras; ++id) {
+        Svc().source[id] = SourceFromEnvironment(id);
+        Svc().reported[id].clear();
+    }
 }
 
 }  // namespace twincam::sim
@@ -238,4 +295,13 @@ extern "C" TWINCAM_SIM_EXPORT void twincam_sim_set_pacing(int on) {
     using namespace twincam::sim;
     std::lock_guard<std::mutex> lock(Svc().mutex);
     Svc().paced = on != 0;
+}
+
+extern "C" TWINCAM_SIM_EXPORT int twincam_sim_set_source(int32_t id, const char *path) {
+    using namespace twincam::sim;
+    if (!Known(id)) return -1;
+    std::lock_guard<std::mutex> lock(Svc().mutex);
+    Svc().source[id] = path != nullptr ? path : "";
+    Svc().reported[id].clear();
+    return 0;
 }

@@ -74,7 +74,21 @@ Pattern::Pattern(int32_t camera, int32_t width, int32_t height)
     for (int32_t i = 0; i < box_; i += 2) boxUV_[i] = box.u, boxUV_[i + 1] = box.v;
 }
 
-void Pattern::Draw(uint32_t sequence, uint8_t *out) const {
+void DrawStamp(int32_t camera, uint32_t sequence, int32_t width, int32_t height, uint8_t *out) {
+    if (width < TWINCAM_SIM_STAMP_MIN_WIDTH) return;
+    const size_t w = static_cast<size_t>(width);
+    const auto rows = static_cast<size_t>(std::min(width / 64, height));
+    const uint64_t bits = StampBits(camera, sequence);
+    const size_t block = w / 64;
+    std::memset(out, kBlack, w);  // also the pixels right of the 64th block
+    for (size_t i = 0; i < 64; ++i) {
+        if ((bits >> (63 - i)) & 1) std::memset(out + i * block, kWhite, block);
+    }
+    for (size_t r = 1; r < rows; ++r) std::memcpy(out + r * w, out, w);
+    std::memset(out + w * static_cast<size_t>(height), kNeutral, (rows + 1) / 2 * w);
+}
+
+bool Pattern::Draw(uint32_t sequence, uint8_t *out) {
     const size_t w = static_cast<size_t>(width_);
     const auto h = static_cast<size_t>(height_);
     uint8_t *const y = out;
@@ -87,29 +101,21 @@ void Pattern::Draw(uint32_t sequence, uint8_t *out) const {
     if (camera_ == 0) shift = (w - shift) % w & ~size_t{1};
 
     const size_t stamp = static_cast<size_t>(stampRows_);
-    if (stamp > 0) {
-        const uint64_t bits = StampBits(camera_, sequence);
-        const size_t block = w / 64;
-        std::memset(y, kBlack, w);  // also the pixels right of the 64th block
-        for (size_t i = 0; i < 64; ++i) {
-            if ((bits >> (63 - i)) & 1) std::memset(y + i * block, kWhite, block);
-        }
-        for (size_t r = 1; r < stamp; ++r) std::memcpy(y + r * w, y, w);
-    }
+    DrawStamp(camera_, sequence, width_, height_, out);
     for (size_t r = stamp; r < h; ++r) std::memcpy(y + r * w, barsY_.data() + shift, w);
     const size_t stampUV = (stamp + 1) / 2;
-    std::memset(uv, kNeutral, stampUV * w);
     for (size_t r = stampUV; r < h / 2; ++r) std::memcpy(uv + r * w, barsUV_.data() + shift, w);
 
     // The box bounces across the part of the frame below the stamp.
     const int32_t top = (stampRows_ + 1) & ~1;
     const int32_t side = std::min(box_, height_ - top) & ~1;
-    if (side <= 0) return;
+    if (side <= 0) return true;
     const auto bx = static_cast<size_t>(Bounce(uint64_t{sequence} * step * 2, width_ - side) & ~1);
     const auto by = static_cast<size_t>(top + (Bounce(uint64_t{sequence} * step, height_ - top - side) & ~1));
     const auto s = static_cast<size_t>(side);
     for (size_t r = by; r < by + s; ++r) std::memset(y + r * w + bx, boxY_, s);
     for (size_t r = by / 2; r < (by + s) / 2; ++r) std::memcpy(uv + r * w + bx, boxUV_.data(), s);
+    return true;
 }
 
 }  // namespace twincam::sim

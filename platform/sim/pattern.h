@@ -7,19 +7,21 @@
 #include <memory>
 #include <vector>
 
+#include "scene.h"
+
 namespace twincam::sim {
 
 // NV12: a full Y plane and a half-resolution interleaved UV plane.
 constexpr int32_t FrameBytes(int32_t width, int32_t height) { return width * height / 2 * 3; }
 
 // The rows a camera copies its frames from, built once per configuration.
-class Pattern {
+class Pattern : public Scene {
 public:
     Pattern(int32_t camera, int32_t width, int32_t height);
-    int32_t width() const { return width_; }
-    int32_t height() const { return height_; }
+    int32_t width() const override { return width_; }
+    int32_t height() const override { return height_; }
     // Writes the whole frame number `sequence` into out (FrameBytes bytes).
-    void Draw(uint32_t sequence, uint8_t *out) const;
+    bool Draw(uint32_t sequence, uint8_t *out) override;
 
 private:
     int32_t camera_, width_, height_;

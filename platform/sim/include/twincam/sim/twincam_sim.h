@@ -138,6 +138,16 @@ int twincam_sim_camera(int32_t id, twincam_sim_camera_info *out);
  * the newest one. Unpaced, every read returns the next frame at once. */
 void twincam_sim_set_pacing(int on);
 
+/* What camera 0 or 1 shows from its next open: recorded footage from path (a
+ * video file in a common container and codec, or a directory of PNG or
+ * JPEG images played in name order), scaled to the configured size, looped,
+ * paced by the configured frame rate; an empty path or NULL returns to the
+ * test pattern. TWINCAM_SIM_SOURCE_0 and TWINCAM_SIM_SOURCE_1 set it from
+ * the environment. A source that cannot be played is reported once on
+ * standard error and the camera does not open. Frames carry the stamp
+ * unless TWINCAM_SIM_STAMP=0. Returns 0, or -1 for another id. */
+int twincam_sim_set_source(int32_t id, const char *path);
+
 /* ---- Frame stamp ------------------------------------------------------------
  * Every simulated frame at least 128 pixels wide carries in its top rows 64
  * black or white luma blocks (width/64 pixels wide): a start marker, the

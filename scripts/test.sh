@@ -7,7 +7,7 @@
 # stage prints its wall time.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/deps.sh tools python cross bench coverage fuzz
+scripts/deps.sh tools python browser cross bench coverage fuzz
 
 stage() {
     local name=$1

@@ -47,9 +47,10 @@ protected:
     void TearDown() override { fs::remove_all(dir_); }
 
     // Runs the tool with args and extra environment; interruptAfterMs > 0
-    // sends SIGINT that long after the start.
+    // sends SIGINT that long after the tool has written its first file into
+    // interruptDir (a slow start, as under a sanitizer, is not counted).
     Result Tool(std::vector<std::string> args, std::vector<std::string> env = {"TWINCAM_SIM_PACE=0"},
-             int interruptAfterMs = 0) {
+             int interruptAfterMs = 0, const fs::path &interruptDir = {}) {
         std::vector<std::string> argv = {TWINCAM_CAPTURE_TOOL};
         argv.insert(argv.end(), args.begin(), args.end());
         const fs::path out = dir_ / "stdout", err = dir_ / "stderr";
@@ -67,6 +68,7 @@ protected:
             _exit(127);
         }
         if (interruptAfterMs > 0) {
+            for (int i = 0; i < 600 && (!fs::exists(interruptDir) || fs::is_empty(interruptDir)); ++i) usleep(50 * 1000);
             usleep(static_cast<useconds_t>(interruptAfterMs) * 1000);
             kill(-pid, SIGINT);
         }
@@ -192,7 +194,7 @@ TEST_F(CaptureTool, BadOptionsExitTwoNamingTheOption) {
 TEST_F(CaptureTool, CtrlCStopsClosesFreesAndSummarises) {
     const Result r = Tool({"--frames", "100000", "--size", "128x96", "--format", "nv12", "--output",
                         (dir_ / "i").string()},
-                       {"TWINCAM_SIM_PACE=1"}, 400);
+                       {"TWINCAM_SIM_PACE=1"}, 300, dir_ / "i");
     EXPECT_EQ(r.status, 130);
     EXPECT_NE(r.out.find("camera 0: "), std::string::npos) << r.out;
     EXPECT_NE(r.err.find("interrupted after"), std::string::npos) << r.err;

@@ -183,7 +183,7 @@ private:
         uint64_t number;
         std::vector<uint8_t> bytes;
     };
-    static constexpr size_t kAhead = 3;
+    static constexpr size_t kAhead = 6;  // absorbs a slow picture (a key frame) at 30 fps
 
     void Recycle(std::unique_lock<std::mutex> &) {
         spare_.push_back(std::move(ready_.front().bytes));

@@ -1,0 +1,338 @@
+// twincam-serve end to end: every endpoint, snapshots and streams that carry
+// the cameras' stamps, the client limit, a stalled client, many clients
+// coming and going, the default address, and the page in a real browser.
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <httplib.h>
+#include <netinet/in.h>
+#include <png.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <turbojpeg.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <regex>
+#include <utility>
+#include <set>
+#include <thread>
+
+#include "twincam/sim/twincam_sim.h"
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+std::string Slurp(const fs::path &p) {
+    std::ifstream in(p, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// The camera and sequence a JPEG's picture is stamped with (-1: none).
+std::pair<int, long long> JpegStamp(const std::string &jpeg, int *width = nullptr, int *height = nullptr) {
+    tjhandle tj = tjInitDecompress();
+    int w = 0, h = 0, sub = 0, space = 0;
+    const auto *data = reinterpret_cast<const unsigned char *>(jpeg.data());
+    std::pair<int, long long> result{-1, -1};
+    if (tjDecompressHeader3(tj, data, jpeg.size(), &w, &h, &sub, &space) == 0) {
+        std::vector<unsigned char> grey(static_cast<size_t>(w) * h);
+        if (tjDecompress2(tj, data, jpeg.size(), grey.data(), w, w, h, TJPF_GRAY, 0) == 0) {
+            twincam_sim_stamp s{};
+            if (twincam_sim_stamp_decode(grey.data(), w, h, &s) == 0) result = {s.camera, s.sequence};
+        }
+    }
+    tjDestroy(tj);
+    if (width != nullptr) *width = w;
+    if (height != nullptr) *height = h;
+    return result;
+}
+
+// A raw connection that asks for a path and reads multipart JPEG parts.
+class Stream {
+public:
+    Stream(int port, const std::string &path, int receiveBuffer = 0) {
+        fd_ = socket(AF_INET, SOCK_STREAM, 0);
+        if (receiveBuffer > 0) setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
+        sockaddr_in addr{};
+        addr.sin_family = AF_INET;
+        addr.sin_port = htons(static_cast<uint16_t>(port));
+        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        timeval timeout{5, 0};
+        setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+        if (connect(fd_, reinterpret_cast<sockaddr *>(&addr), sizeof addr) == 0) {
+            const std::string request = "GET " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
+            (void)!write(fd_, request.data(), request.size());
+        }
+    }
+    ~Stream() { close(fd_); }
+
+    // The status line's code.
+    int Status() {
+        Fill([&] { return headersDone_ || raw_.find("\r\n") != std::string::npos; });
+        return status_ > 0 ? status_ : raw_.size() > 12 ? std::atoi(raw_.c_str() + 9) : -1;
+    }
+    // The next JPEG part, empty when none came.
+    std::string Part() {
+        static const std::regex length("Content-Length: (\\d+)\r\n\r\n");
+        std::smatch m;
+        if (!Fill([&] { return std::regex_search(body_, m, length); })) return {};
+        const size_t start = static_cast<size_t>(m.position(0) + m.length(0));
+        const size_t size = std::stoul(m[1].str());
+        if (!Fill([&] { return body_.size() >= start + size; })) return {};
+        std::string part = body_.substr(start, size);
+        body_.erase(0, start + size);
+        return part;
+    }
+
+private:
+    // Reads until done(), taking the response's headers off and undoing the
+    // chunked transfer encoding into body_.
+    template <typename Done>
+    bool Fill(Done done) {
+        char chunk[65536];
+        while (!done()) {
+            const ssize_t n = read(fd_, chunk, sizeof chunk);
+            if (n <= 0) return false;
+            raw_.append(chunk, static_cast<size_t>(n));
+            if (!headersDone_) {
+                const size_t end = raw_.find("\r\n\r\n");
+                if (end == std::string::npos) continue;
+                status_ = std::atoi(raw_.c_str() + 9);
+                chunked_ = raw_.substr(0, end).find("chunked") != std::string::npos;
+                raw_.erase(0, end + 4);
+                headersDone_ = true;
+            }
+            while (chunked_) {
+                const size_t eol = raw_.find("\r\n");
+                if (eol == std::string::npos) break;
+                const size_t size = std::stoul(raw_.substr(0, eol), nullptr, 16);
+                if (raw_.size() < eol + 2 + size + 2) break;
+                body_.append(raw_, eol + 2, size);
+                raw_.erase(0, eol + 2 + size + 2);
+            }
+            if (!chunked_) body_ += std::exchange(raw_, {});
+        }
+        return true;
+    }
+    int fd_;
+    std::string raw_, body_;
+    bool headersDone_ = false, chunked_ = false;
+    int status_ = -1;
+};
+
+class Serve : public testing::Test {
+protected:
+    void SetUp() override {
+        dir_ = fs::temp_directory_path() / ("twincam-serve-test-" + std::to_string(getpid()));
+        fs::create_directories(dir_);
+    }
+    void TearDown() override {
+        Stop();
+        fs::remove_all(dir_);
+    }
+
+    // Starts the tool; returns its port.
+    int Start(std::vector<std::string> args, bool listenAnywhere = true, const char *size = "640x480") {
+        std::vector<std::string> argv = {TWINCAM_SERVE_TOOL, "--size", size};
+        if (listenAnywhere) argv.insert(argv.end(), {"--listen", "127.0.0.1:0"});
+        argv.insert(argv.end(), args.begin(), args.end());
+        pid_ = fork();
+        if (pid_ == 0) {
+            dup2(open((dir_ / "stdout").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 1);
+            dup2(open((dir_ / "stderr").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 2);
+            std::vector<char *> cargv;
+            for (std::string &a : argv) cargv.push_back(a.data());
+            cargv.push_back(nullptr);
+            execv(cargv[0], cargv.data());
+            _exit(127);
+        }
+        static const std::regex url("http://([0-9.]+):(\\d+)/");
+        for (int i = 0; i < 100; ++i) {
+            std::smatch m;
+            const std::string out = Slurp(dir_ / "stdout");
+            if (std::regex_search(out, m, url)) {
+                host_ = m[1].str();
+                return std::stoi(m[2].str());
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        ADD_FAILURE() << "the tool did not start: " << Slurp(dir_ / "stderr");
+        return -1;
+    }
+    // SIGTERM, then the exit status must be 0 with nothing left behind.
+    void Stop() {
+        if (pid_ <= 0) return;
+        kill(pid_, SIGTERM);
+        int status = 0;
+        waitpid(pid_, &status, 0);
+        pid_ = -1;
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+        const std::string err = Slurp(dir_ / "stderr");
+        EXPECT_EQ(err.find("never freed"), std::string::npos) << err;
+        EXPECT_NE(Slurp(dir_ / "stdout").find("twincam-serve: stopped"), std::string::npos);
+    }
+    long StatsFigure(httplib::Client &client, const std::string &name) {
+        auto res = client.Get("/stats");
+        if (!res) return -1;
+        std::smatch m;
+        const std::regex figure("\"" + name + "\":(-?\\d+)");
+        return std::regex_search(res->body, m, figure) ? std::stol(m[1].str()) : -1;
+    }
+
+    fs::path dir_;
+    pid_t pid_ = -1;
+    std::string host_;
+};
+
+TEST_F(Serve, EveryEndpointAnswersWithItsType) {
+    const int port = Start({});
+    httplib::Client client("127.0.0.1", port);
+    auto page = client.Get("/");
+    ASSERT_TRUE(page);
+    EXPECT_EQ(page->status, 200);
+    EXPECT_EQ(page->get_header_value("Content-Type"), "text/html; charset=utf-8");
+    EXPECT_EQ(page->body.find("http"), std::string::npos) << "no external resources";
+    auto stats = client.Get("/stats");
+    ASSERT_TRUE(stats);
+    EXPECT_EQ(stats->get_header_value("Content-Type"), "application/json");
+    EXPECT_NE(stats->body.find("\"frames_read\""), std::string::npos) << stats->body;
+    for (int id = 0; id < 2; ++id) {
+        auto snap = client.Get("/snapshot/" + std::to_string(id) + ".jpg");
+        ASSERT_TRUE(snap);
+        EXPECT_EQ(snap->status, 200);
+        EXPECT_EQ(snap->get_header_value("Content-Type"), "image/jpeg");
+        int w = 0, h = 0;
+        EXPECT_EQ(JpegStamp(snap->body, &w, &h).first, id) << "the camera's own stamp";
+        EXPECT_EQ(w, 640);
+        EXPECT_EQ(h, 480);
+    }
+    for (const char *path : {"/snapshot/2.jpg", "/stream/7", "/nothing", "/stats/x"}) {
+        auto res = client.Get(path);
+        ASSERT_TRUE(res);
+        EXPECT_EQ(res->status, 404) << path;
+    }
+}
+
+TEST_F(Serve, StreamsSuccessiveJpegsAndOnlyOpenCameras) {
+    const int port = Start({"--camera", "1"});
+    Stream stream(port, "/stream/1");
+    EXPECT_EQ(stream.Status(), 200);
+    long long last = -1;
+    for (int n = 0; n < 5; ++n) {
+        const auto [camera, sequence] = JpegStamp(stream.Part());
+        EXPECT_EQ(camera, 1);
+        EXPECT_GT(sequence, last) << "part " << n;
+        last = sequence;
+    }
+    EXPECT_EQ(Stream(port, "/stream/0").Status(), 404) << "camera 0 is not open";
+    EXPECT_EQ(Stream(port, "/snapshot/0.jpg").Status(), 404);
+}
+
+TEST_F(Serve, MoreClientsThanAllowedGet503) {
+    const int port = Start({"--max-clients", "2"});
+    Stream a(port, "/stream/0"), b(port, "/stream/1");
+    ASSERT_EQ(a.Status(), 200);
+    ASSERT_EQ(b.Status(), 200);
+    EXPECT_EQ(Stream(port, "/stream/0").Status(), 503);
+}
+
+// A client that stops reading holds up neither reading nor the others.
+TEST_F(Serve, StalledClientDoesNotSlowTheOthers) {
+    const int port = Start({});
+    Stream stalled(port, "/stream/0", 4096);
+    ASSERT_EQ(stalled.Status(), 200);
+    Stream reader(port, "/stream/0");
+    ASSERT_EQ(reader.Status(), 200);
+    reader.Part();
+    const Clock::time_point start = Clock::now();
+    int parts = 0;
+    while (Clock::now() - start < std::chrono::seconds(2)) parts += reader.Part().empty() ? 0 : 1;
+    EXPECT_GE(parts, 45) << "about 60 frames in 2 s at 30 fps";
+    httplib::Client client("127.0.0.1", port);
+    EXPECT_EQ(StatsFigure(client, "missed"), 0);
+}
+
+TEST_F(Serve, ManyClientsComingAndGoingLeaveEverythingFlat) {
+    const int port = Start({});
+    httplib::Client client("127.0.0.1", port);
+    {
+        Stream warm(port, "/stream/0");
+        warm.Part();
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    const long threads = StatsFigure(client, "threads"), rss = StatsFigure(client, "rss_kib");
+    for (int i = 0; i < 200; ++i) {
+        Stream s(port, i % 2 == 0 ? "/stream/0" : "/stream/1");
+        ASSERT_FALSE(s.Part().empty()) << "client " << i;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+    EXPECT_EQ(StatsFigure(client, "streams"), 0);
+    EXPECT_LE(StatsFigure(client, "threads"), threads);
+    EXPECT_LT(StatsFigure(client, "rss_kib"), rss + 4096);
+    EXPECT_LE(StatsFigure(client, "live_buffers"), 1) << "at most the frame being read";
+}
+
+TEST_F(Serve, ListensOnLoopbackByDefault) {
+    const int port = Start({}, false);
+    EXPECT_EQ(host_, "127.0.0.1");
+    EXPECT_EQ(port, 8080);
+}
+
+// The page in headless Chromium: both cameras' colour bars are on the
+// screenshot, and the figures have been filled in by the page's script.
+TEST_F(Serve, PageShowsBothCamerasInABrowser) {
+    const char *chromium = "/usr/bin/chromium";
+    if (access(chromium, X_OK) != 0) GTEST_SKIP() << "Chromium is not installed (apt-get install chromium)";
+    const int port = Start({}, true, "640x360");
+    const std::string url = "http://127.0.0.1:" + std::to_string(port) + "/";
+    const std::string common = std::string(chromium) +
+                               " --headless --no-sandbox --disable-gpu --disable-quic --no-first-run"
+                               " --disable-background-networking --disable-component-update --disable-sync"
+                               " --virtual-time-budget=3000 --window-size=1400,700 --user-data-dir=" +
+                               (dir_ / "profile").string();
+    const fs::path shot = dir_ / "page.png";
+    ASSERT_EQ(std::system((common + " --screenshot=" + shot.string() + " " + url + " >/dev/null 2>&1").c_str()), 0);
+    const std::string dom = dir_ / "dom.html";
+    ASSERT_EQ(std::system((common + " --dump-dom " + url + " >" + dom + " 2>/dev/null").c_str()), 0);
+
+    png_image image{};
+    image.version = PNG_IMAGE_VERSION;
+    ASSERT_NE(png_image_begin_read_from_file(&image, shot.c_str()), 0);
+    image.format = PNG_FORMAT_RGB;
+    std::vector<uint8_t> rgb(PNG_IMAGE_SIZE(image));
+    ASSERT_NE(png_image_finish_read(&image, nullptr, rgb.data(), 0, nullptr), 0);
+    // Along a row through the middle of the pictures, each half of the page
+    // shows the six saturated bars.
+    const int y = 300, w = static_cast<int>(image.width);
+    for (int half = 0; half < 2; ++half) {
+        std::set<std::string> colours;
+        for (int x = half * w / 2; x < (half + 1) * w / 2; ++x) {
+            const uint8_t *p = &rgb[(static_cast<size_t>(y) * w + x) * 3];
+            const bool r = p[0] > 140, g = p[1] > 140, b = p[2] > 140;
+            const bool rl = p[0] < 80, gl = p[1] < 80, bl = p[2] < 80;
+            if (r && g && bl) colours.insert("yellow");
+            if (rl && g && b) colours.insert("cyan");
+            if (rl && g && bl) colours.insert("green");
+            if (r && gl && b) colours.insert("magenta");
+            if (r && gl && bl) colours.insert("red");
+            if (rl && gl && b) colours.insert("blue");
+        }
+        EXPECT_EQ(colours.size(), 6u) << "camera " << half;
+    }
+    const std::string text = Slurp(dom);
+    std::smatch m;
+    for (int id = 0; id < 2; ++id) {
+        const std::regex frames("id=\"c" + std::to_string(id) + "-frames_read\">(\\d+)<");
+        ASSERT_TRUE(std::regex_search(text, m, frames)) << "figures filled in by the script";
+        EXPECT_GT(std::stol(m[1].str()), 0);
+    }
+}
+
+}  // namespace

@@ -268,9 +268,16 @@ TEST_F(Serve, ManyClientsComingAndGoingLeaveEverythingFlat) {
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
     const long threads = StatsFigure(client, "threads"), rss = StatsFigure(client, "rss_kib");
-    for (int i = 0; i < 200; ++i) {
-        Stream s(port, i % 2 == 0 ? "/stream/0" : "/stream/1");
-        ASSERT_FALSE(s.Part().empty()) << "client " << i;
+    // In batches within the client limit: a stream is counted until the
+    // server's next write finds its client gone.
+    for (int batch = 0; batch < 20; ++batch) {
+        for (int i = 0; i < 10; ++i) {
+            Stream s(port, i % 2 == 0 ? "/stream/0" : "/stream/1");
+            ASSERT_FALSE(s.Part().empty()) << "client " << batch * 10 + i;
+        }
+        for (int wait = 0; wait < 100 && StatsFigure(client, "streams") > 6; ++wait) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(1000));
     EXPECT_EQ(StatsFigure(client, "streams"), 0);

@@ -23,6 +23,7 @@
 #include <thread>
 #include <vector>
 
+#include "process.h"
 #include "run_control.h"
 #include "serve_page.h"
 #include "size.h"
@@ -253,26 +254,7 @@ bool ParseListen(const std::string &text, std::string *host, int *port) {
     return true;
 }
 
-long ThreadCount() {
-    long threads = 0;
-    FILE *f = std::fopen("/proc/self/status", "r");
-    if (f == nullptr) return -1;
-    char line[256];
-    while (std::fgets(line, sizeof line, f) != nullptr) {
-        if (std::sscanf(line, "Threads: %ld", &threads) == 1) break;
-    }
-    std::fclose(f);
-    return threads;
-}
 
-long ResidentKiB() {
-    long pages = 0, resident = 0;
-    FILE *f = std::fopen("/proc/self/statm", "r");
-    if (f == nullptr) return -1;
-    const int n = std::fscanf(f, "%ld %ld", &pages, &resident);
-    std::fclose(f);
-    return n == 2 ? resident * (sysconf(_SC_PAGESIZE) / 1024) : -1;
-}
 
 }  // namespace
 

@@ -13,6 +13,7 @@
 #include <deque>
 #include <string>
 
+#include "process.h"
 #include "run_control.h"
 #include "size.h"
 #include "twincam/camera.h"
@@ -44,14 +45,6 @@ constexpr bool kRssMeaningful = true;
 #endif
 
 
-long ResidentKiB() {
-    long pages = 0, resident = 0;
-    FILE *f = std::fopen("/proc/self/statm", "r");
-    if (f == nullptr) return -1;
-    const int n = std::fscanf(f, "%ld %ld", &pages, &resident);
-    std::fclose(f);
-    return n == 2 ? resident * (sysconf(_SC_PAGESIZE) / 1024) : -1;
-}
 
 struct Camera {
     int32_t id;

@@ -282,7 +282,12 @@ TEST_F(Serve, ManyClientsComingAndGoingLeaveEverythingFlat) {
     std::this_thread::sleep_for(std::chrono::milliseconds(1000));
     EXPECT_EQ(StatsFigure(client, "streams"), 0);
     EXPECT_LE(StatsFigure(client, "threads"), threads);
+#if !defined(__SANITIZE_ADDRESS__)
+    // AddressSanitizer's quarantine holds freed memory back: no gate there.
     EXPECT_LT(StatsFigure(client, "rss_kib"), rss + 4096);
+#else
+    (void)rss;
+#endif
     EXPECT_LE(StatsFigure(client, "live_buffers"), 1) << "at most the frame being read";
 }
 

@@ -17,9 +17,16 @@ set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
 # There is no binfmt registration here: everything runs through the emulator.
+# Programs run on Debian's arm64 C library (libc6:arm64, which the arm64
+# -dev packages bring) where it is installed: under this emulator a program
+# on the cross toolchain's own copy hangs as soon as it starts a thread.
 find_program(TWINCAM_QEMU_AARCH64 qemu-aarch64)
 if(TWINCAM_QEMU_AARCH64)
-    set(CMAKE_CROSSCOMPILING_EMULATOR "${TWINCAM_QEMU_AARCH64};-L;/usr/aarch64-linux-gnu")
+    if(EXISTS /lib/ld-linux-aarch64.so.1)
+        set(CMAKE_CROSSCOMPILING_EMULATOR "${TWINCAM_QEMU_AARCH64};-L;/")
+    else()
+        set(CMAKE_CROSSCOMPILING_EMULATOR "${TWINCAM_QEMU_AARCH64};-L;/usr/aarch64-linux-gnu")
+    endif()
 endif()
 
 # pkg-config answers for the target's packages only: without this it finds

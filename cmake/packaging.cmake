@@ -11,6 +11,9 @@ if(TWINCAM_INSTALL_SIM)
         EXPORT twincamTargets
         LIBRARY DESTINATION "${CMAKE_INSTALL_LIBDIR}" COMPONENT platform
         INCLUDES DESTINATION "${CMAKE_INSTALL_INCLUDEDIR}")
+    if(TARGET twincam_sim_footage)
+        install(TARGETS twincam_sim_footage LIBRARY DESTINATION "${CMAKE_INSTALL_LIBDIR}" COMPONENT platform)
+    endif()
     install(FILES platform/sim/include/twincam/sim/twincam_sim.h
         DESTINATION "${CMAKE_INSTALL_INCLUDEDIR}/twincam/sim" COMPONENT platform)
     set(TWINCAM_CONFIG_PLATFORM "")

@@ -176,10 +176,14 @@ int32_t ServiceSetProperty(int32_t id, int32_t property, void *value) {
             case Resolution:
                 if (a > 0 && b > 0 && Even(a) && Even(b) && a <= kMaxDimension && b <= kMaxDimension) {
                     camera.width = a, camera.height = b, call.result = 1;
-                    // Footage starts decoding now, so the first read finds a frame ready.
+                    // Footage starts decoding now, so the first read finds a frame
+                    // ready; its frames fall due from when it is, as a sensor's
+                    // from when it streams.
                     if (camera.footage && (!camera.scene || camera.scene->width() != a || camera.scene->height() != b)) {
                         camera.scene = nullptr;
                         camera.scene = camera.footage->Play(a, b);
+                        camera.base = camera.next;
+                        camera.epoch = Clock::now();
                     }
                 }
                 break;

@@ -150,6 +150,9 @@ public:
     Playback(int32_t camera, std::vector<std::string> files, bool stamp, int32_t width, int32_t height)
         : camera_(camera), stamp_(stamp), width_(width), height_(height), pictures_(std::move(files)) {
         thread_ = std::thread([this] { Run(); });
+        // Like a sensor that streams once configured: the first frame is ready.
+        std::unique_lock<std::mutex> lock(mutex_);
+        changed_.wait(lock, [&] { return failed_ || !ready_.empty(); });
     }
     ~Playback() override {
         {
@@ -262,7 +265,9 @@ private:
 
 }  // namespace
 
-std::shared_ptr<Footage> OpenFootage(int32_t camera, const std::string &path, bool stamp, std::string *why) {
+namespace {
+
+Footage *Open(int32_t camera, const std::string &path, bool stamp, std::string *why) {
     std::error_code ec;
     std::vector<std::string> files;
     if (fs::is_directory(path, ec)) {
@@ -293,7 +298,18 @@ std::shared_ptr<Footage> OpenFootage(int32_t camera, const std::string &path, bo
             return nullptr;
         }
     }
-    return std::make_shared<FileFootage>(camera, std::move(files), stamp);
+    return new FileFootage(camera, std::move(files), stamp);
 }
 
+}  // namespace
 }  // namespace twincam::sim
+
+// The module's one entry point, found by the stand-ins with dlsym: a new
+// Footage (the caller owns it), or nullptr with the reason in why.
+extern "C" __attribute__((visibility("default"))) twincam::sim::Footage *twincam_sim_footage_open(
+    int32_t camera, const char *path, int stamp, char *why, size_t whylen) {
+    std::string reason;
+    twincam::sim::Footage *footage = twincam::sim::Open(camera, path, stamp != 0, &reason);
+    if (footage == nullptr) std::snprintf(why, whylen, "%s", reason.c_str());
+    return footage;
+}

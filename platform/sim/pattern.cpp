@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "sim_core.h"
+#include "stamp_bits.h"
 
 namespace twincam::sim {
 namespace {
@@ -19,8 +20,6 @@ constexpr Yuv kBars[8] = {
     {180, 128, 128}, {162, 44, 142}, {131, 156, 44}, {112, 72, 58},
     {84, 184, 198},  {65, 100, 212}, {35, 212, 114}, {16, 128, 128},
 };
-constexpr uint8_t kStampMarker = 0xC5;
-constexpr uint8_t kBlack = 16, kWhite = 235, kNeutral = 128;
 
 // Position on a path that runs 0..range and back.
 int32_t Bounce(uint64_t t, int32_t range) {
@@ -31,24 +30,6 @@ int32_t Bounce(uint64_t t, int32_t range) {
 }
 
 }  // namespace
-
-uint16_t Crc16(const uint8_t *data, size_t size) {
-    uint16_t crc = 0xFFFF;
-    for (size_t i = 0; i < size; ++i) {
-        crc ^= static_cast<uint16_t>(data[i] << 8);
-        for (int b = 0; b < 8; ++b) crc = (crc & 0x8000) ? static_cast<uint16_t>((crc << 1) ^ 0x1021) : static_cast<uint16_t>(crc << 1);
-    }
-    return crc;
-}
-
-uint64_t StampBits(int32_t camera, uint32_t sequence) {
-    const uint8_t bytes[6] = {kStampMarker, static_cast<uint8_t>(camera), static_cast<uint8_t>(sequence >> 24),
-                              static_cast<uint8_t>(sequence >> 16), static_cast<uint8_t>(sequence >> 8),
-                              static_cast<uint8_t>(sequence)};
-    uint64_t bits = 0;
-    for (uint8_t b : bytes) bits = bits << 8 | b;
-    return bits << 16 | Crc16(bytes, sizeof bytes);
-}
 
 Pattern::Pattern(int32_t camera, int32_t width, int32_t height)
     : camera_(camera), width_(width), height_(height) {
@@ -72,20 +53,6 @@ Pattern::Pattern(int32_t camera, int32_t width, int32_t height)
     boxY_ = box.y;
     boxUV_.resize(static_cast<size_t>(box_));
     for (int32_t i = 0; i < box_; i += 2) boxUV_[i] = box.u, boxUV_[i + 1] = box.v;
-}
-
-void DrawStamp(int32_t camera, uint32_t sequence, int32_t width, int32_t height, uint8_t *out) {
-    if (width < TWINCAM_SIM_STAMP_MIN_WIDTH) return;
-    const size_t w = static_cast<size_t>(width);
-    const auto rows = static_cast<size_t>(std::min(width / 64, height));
-    const uint64_t bits = StampBits(camera, sequence);
-    const size_t block = w / 64;
-    std::memset(out, kBlack, w);  // also the pixels right of the 64th block
-    for (size_t i = 0; i < 64; ++i) {
-        if ((bits >> (63 - i)) & 1) std::memset(out + i * block, kWhite, block);
-    }
-    for (size_t r = 1; r < rows; ++r) std::memcpy(out + r * w, out, w);
-    std::memset(out + w * static_cast<size_t>(height), kNeutral, (rows + 1) / 2 * w);
 }
 
 bool Pattern::Draw(uint32_t sequence, uint8_t *out) {

@@ -23,7 +23,8 @@ public:
 class Footage {
 public:
     virtual ~Footage() = default;
-    // A scene playing the footage from its start at the given size.
+    // A scene playing the footage from its start at the given size, its
+    // first frame ready.
     virtual std::shared_ptr<Scene> Play(int32_t width, int32_t height) = 0;
 };
 

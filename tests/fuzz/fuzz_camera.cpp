@@ -39,6 +39,10 @@ const int32_t kAllocErrors[] = {0, ACL_ERROR_INVALID_PARAM, -1, INT32_MIN};
 // A delivered frame is kept for a later free step; more than this many are
 // freed oldest first, so frames of the largest sizes cannot exhaust memory.
 constexpr size_t kMaxKept = 8;
+// Reads of frames this large allocate (and under ASan clear) up to 1 GiB
+// each; a few per input find what they can, more only exceed the timeout.
+constexpr int32_t kHugeFrame = 64 << 20;
+constexpr int kMaxHugeReads = 2;
 constexpr int kMaxSteps = 64;
 
 [[noreturn]] __attribute__((format(printf, 1, 2))) void Fail(const char *fmt, ...) {
@@ -161,6 +165,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
 
     Input in(data, size);
     std::vector<CameraFrame> frames;
+    int hugeReads = 0;
     for (int step = 0; step < kMaxSteps && !in.Empty(); ++step) {
         const uint8_t opcode = in.Byte() % 9;
         int32_t result = 0;
@@ -188,6 +193,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
             }
             case 4: {
                 const int32_t id = in.Pick(kIds);
+                if (id >= 0 && id < kCameraCount && g_CameraMgr.cameras[id].frameSize > kHugeFrame &&
+                    ++hugeReads > kMaxHugeReads) {
+                    break;
+                }
                 if (frames.size() == kMaxKept) {
                     if (acldvppFree(frames.front().data) != 0) Fail("a delivered frame could not be freed");
                     frames.erase(frames.begin());

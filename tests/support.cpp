@@ -1,21 +1,18 @@
 #include "support.h"
 
-#include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstring>
-#include <unistd.h>
-
-#include <cstdlib>
 #include <stdexcept>
 
 namespace twincam::test {
 
 const CameraRecord kUnfilled = {false, kInvalidCameraId, 0, 0, 0, 0};
 
-std::vector<std::string> Journal() {
-    std::vector<std::string> lines;
+Lines Journal() {
+    Lines lines;
     char buf[256];
     for (size_t i = 0, n = twincam_sim_journal_size(); i < n; ++i) {
         twincam_sim_journal_format(i, buf, sizeof buf);
@@ -24,20 +21,17 @@ std::vector<std::string> Journal() {
     return lines;
 }
 
-std::vector<std::string> Calls() {
-    std::vector<std::string> lines;
-    for (std::string &line : Journal()) {
-        if (line.rfind("aclAppLog", 0) != 0) lines.push_back(std::move(line));
-    }
+Lines Calls() {
+    Lines lines = Journal();
+    lines.erase(std::remove_if(lines.begin(), lines.end(), [](const std::string &l) { return l.rfind("aclAppLog", 0) == 0; }),
+                lines.end());
     return lines;
 }
 
 std::vector<LogLine> Log() {
     std::vector<LogLine> lines;
     twincam_sim_log_record r;
-    for (size_t i = 0; twincam_sim_log_get(i, &r) == 0; ++i) {
-        lines.push_back(LogLine{r.level, r.func, r.file, r.line, r.message, 0});
-    }
+    for (size_t i = 0; twincam_sim_log_get(i, &r) == 0; ++i) lines.push_back({r.level, r.func, r.file, r.line, r.message, 0});
     return lines;
 }
 
@@ -91,11 +85,9 @@ std::vector<LogLine> Sinks::Log() {
 }
 
 bool ScheduleFaults(const std::vector<Fault> &faults) {
-    for (const Fault &f : faults) {
-        const auto nth = static_cast<uint32_t>(twincam_sim_call_count(f.op)) + f.nth;
-        if (twincam_sim_fault(f.op, nth, f.value) != 0) return false;
-    }
-    return true;
+    return std::all_of(faults.begin(), faults.end(), [](const Fault &f) {
+        return twincam_sim_fault(f.op, static_cast<uint32_t>(twincam_sim_call_count(f.op)) + f.nth, f.value) == 0;
+    });
 }
 
 void ExpectReports(const std::vector<LogLine> &log, const std::string &out, const std::vector<Report> &reports) {
@@ -117,46 +109,48 @@ void ExpectReports(const std::vector<LogLine> &log, const std::string &out, cons
 }
 
 int32_t Verify(const std::function<int32_t(CameraFrame *)> &call, const Expected &e) {
+    const int32_t id = e.camera, other = 1 - id;
     CameraManager before;
     std::memcpy(&before, &g_CameraMgr, sizeof before);
-    twincam_sim_camera_info other{};
-    twincam_sim_camera(1, &other);
+    twincam_sim_camera_info otherBefore{}, info{};
+    twincam_sim_camera(other, &otherBefore);
     twincam_sim_journal_clear();
 
     void *const sentinel = &before;
     CameraFrame frame = {-1, sentinel};
     int32_t result = -1;
-    std::string out;
+    std::string out, err;
     std::vector<LogLine> log;
     {
+        Capture errors(stderr);
         Sinks sinks;
         result = call(&frame);
         out = sinks.Stdout();
         log = sinks.Log();
+        err = errors.Text();
     }
-    const Lines calls = Calls();
     EXPECT_EQ(result, e.result);
-    EXPECT_EQ(calls, e.calls);
+    EXPECT_EQ(Calls(), e.calls);
     ExpectReports(log, out, e.reports);
+    EXPECT_EQ(err, "") << "the library writes nothing to standard error";
 
     const bool initialises = std::any_of(e.calls.begin(), e.calls.end(),
                                          [](const std::string &c) { return c.rfind("MediaLibInit(", 0) == 0; });
     EXPECT_EQ(g_CameraMgr.hwInitialized, before.hwInitialized || initialises);
-    EXPECT_EQ(g_CameraMgr.cameras[0], e.record0.value_or(before.cameras[0]));
-    EXPECT_EQ(g_CameraMgr.cameras[1], before.cameras[1]);
-    twincam_sim_camera_info camera{};
-    if (e.open0) {
-        twincam_sim_camera(0, &camera);
-        EXPECT_EQ(camera.open, *e.open0 ? 1 : 0);
+    EXPECT_EQ(g_CameraMgr.cameras[id], e.record.value_or(before.cameras[id]));
+    EXPECT_EQ(g_CameraMgr.cameras[other], before.cameras[other]);
+    if (e.open) {
+        twincam_sim_camera(id, &info);
+        EXPECT_EQ(info.open, *e.open ? 1 : 0);
     }
-    twincam_sim_camera(1, &camera);
-    EXPECT_EQ(camera.open, other.open) << "camera 1 is never touched";
+    twincam_sim_camera(other, &info);
+    EXPECT_EQ(info.open, otherBefore.open) << "the other camera is never touched";
 
     // A delivered frame is the caller's, of the recorded size; a failure
     // leaves the record as it was.
     if (frame.data != sentinel) {
         EXPECT_EQ(result, 0);
-        EXPECT_EQ(frame.size, g_CameraMgr.cameras[0].frameSize);
+        EXPECT_EQ(frame.size, g_CameraMgr.cameras[id].frameSize);
         EXPECT_EQ(twincam_sim_live_buffers(), e.live + 1);
         EXPECT_EQ(acldvppFree(frame.data), 0);
     } else {
@@ -165,6 +159,19 @@ int32_t Verify(const std::function<int32_t(CameraFrame *)> &call, const Expected
     EXPECT_EQ(twincam_sim_live_buffers(), e.live);
     return result;
 }
+
+void PrintTo(const Case &c, std::ostream *os) { *os << c.name; }
+
+void Run(const Case &c) {
+    if (c.setup) {
+        Sinks quiet;  // setting up makes real calls; their reports are not under test
+        c.setup();
+    }
+    if (testing::Test::HasFatalFailure()) return;
+    Verify(c.call, c.expected);
+}
+
+std::string CaseName(const testing::TestParamInfo<Case> &info) { return info.param.name; }
 
 }  // namespace twincam::test
 

@@ -1,8 +1,10 @@
-// Helpers shared by the tests: the stand-ins' journal and log as strings,
-// capture of the process's standard streams, and the one checker of what a
-// library call did.
+// Helpers shared by the tests: the stand-ins' journal and log, capture of
+// the process's standard streams, and the one checker of what a library
+// call did, with the case tables that drive it.
 #ifndef TWINCAM_TESTS_SUPPORT_H
 #define TWINCAM_TESTS_SUPPORT_H
+
+#include <gtest/gtest.h>
 
 #include <cstdio>
 #include <functional>
@@ -19,15 +21,16 @@
 
 namespace twincam::test {
 
-// Every journaled platform call, rendered one per line.
-std::vector<std::string> Journal();
-// The journal without aclAppLog entries: the calls that do the work.
-std::vector<std::string> Calls();
+using Lines = std::vector<std::string>;
+
+// Every journaled platform call, one per line, and those without aclAppLog
+// entries: the calls that do the work.
+Lines Journal();
+Lines Calls();
 
 struct LogLine {
     int level;
-    std::string func;
-    std::string file;
+    std::string func, file;
     unsigned line;
     std::string message;
     size_t stdoutBefore;  // bytes on captured stdout when the record arrived
@@ -42,15 +45,12 @@ public:
     ~Capture();
     Capture(const Capture &) = delete;
     Capture &operator=(const Capture &) = delete;
-    // Everything written so far.
-    std::string Text();
-    // Bytes written so far, after a flush of the stream.
-    size_t Size();
+    std::string Text();  // everything written so far
+    size_t Size();       // bytes written so far, after a flush of the stream
 
 private:
     FILE *stream_;
-    int fd_;
-    int saved_;
+    int fd_, saved_;
     FILE *file_;
 };
 
@@ -68,29 +68,39 @@ private:
     std::vector<size_t> offsets_;
 };
 
-using Lines = std::vector<std::string>;
-
 // Each report exactly: its log record (level, function, camera.cpp and a
 // line, message) first, then its line on stdout, and nothing else on either.
 void ExpectReports(const std::vector<LogLine> &log, const std::string &out, const std::vector<Report> &reports);
 
-// What one library call must have done.
+// What one library call must have done to the camera under test.
 struct Expected {
     int32_t result = 0;
-    Lines calls;                          // platform calls, aclAppLog left out
+    Lines calls;  // platform calls, aclAppLog left out
     std::vector<Report> reports;
-    std::optional<CameraRecord> record0;  // camera 0's record afterwards; unchanged when empty
-    std::optional<bool> open0;            // camera 0 open on the service afterwards; unchecked when empty
-    size_t live = 0;                      // buffers live afterwards, once a delivered frame is freed
+    std::optional<CameraRecord> record = {};  // its record afterwards; unchanged when empty
+    std::optional<bool> open = {};       // open on the service afterwards; unchecked when empty
+    size_t live = 0;                     // buffers live afterwards, once a delivered frame is freed
+    int32_t camera = 0;
 };
 
 // Runs call(&frame) under both sinks, from the state at the moment, and
-// checks the result, the calls, the reports, the registry (hwInitialized
-// set only by a call to MediaLibInit, record 1 never touched), the cameras
-// on the service (camera 1 never touched) and the frame record: a delivered
-// frame has the recorded size and is freed; otherwise the record is as it
-// was. Returns the result.
+// checks the result, the calls, the reports, that nothing reached stderr,
+// the registry (hwInitialized set only by a call to MediaLibInit, the other
+// camera's record never touched), the cameras on the service (the other
+// one never touched) and the frame record: a delivered frame has the
+// recorded size and is freed; otherwise the record is as it was.
 int32_t Verify(const std::function<int32_t(CameraFrame *)> &call, const Expected &expected);
+
+// One row of a case table: unobserved setup (opens, faults), then the call.
+struct Case {
+    std::string name;
+    std::function<void()> setup;
+    std::function<int32_t(CameraFrame *)> call;
+    Expected expected;
+};
+void PrintTo(const Case &c, std::ostream *os);
+void Run(const Case &c);
+std::string CaseName(const testing::TestParamInfo<Case> &info);
 
 // A fault aimed at the nth call of op, counted from when it is scheduled.
 struct Fault {
@@ -105,6 +115,12 @@ bool ScheduleFaults(const std::vector<Fault> &faults);
 extern const CameraRecord kUnfilled;
 
 }  // namespace twincam::test
+
+// One test per row of a case table.
+#define TWINCAM_CASES(Suite, Test, cases)                                      \
+    class Suite : public testing::TestWithParam<twincam::test::Case> {};      \
+    TEST_P(Suite, Test) { twincam::test::Run(GetParam()); }                   \
+    INSTANTIATE_TEST_SUITE_P(, Suite, testing::ValuesIn(cases), twincam::test::CaseName)
 
 // Found by argument-dependent lookup, so gtest can compare and print records.
 bool operator==(const CameraRecord &a, const CameraRecord &b);

@@ -1,91 +1,70 @@
 // Every report reaches both sinks: one application log record (level,
-// function, bare file name, line, message) and then one stdout line.
+// function, bare file name, line, message) and then one stdout line; for
+// each format, with the values in place, on either camera.
 #include <fcntl.h>
-#include <gtest/gtest.h>
 #include <unistd.h>
-
-#include <functional>
 
 #include "support.h"
 
-using twincam::test::Capture;
-using twincam::test::Line;
-using twincam::test::LogLine;
+using twincam::test::Case;
+using twincam::test::Fault;
 using twincam::test::Msg;
 using twincam::test::R;
-using twincam::test::Report;
-using twincam::test::Sinks;
 
 namespace {
 
-struct Scenario {
-    const char *name;
-    std::function<void()> setup;  // runs before capture starts
-    std::function<void()> act;
-    std::vector<Report> reports;
-};
-
-// Keeps test names readable in CTest.
-void PrintTo(const Scenario &s, std::ostream *os) { *os << s.name; }
-
-void OpenZero() { ASSERT_EQ(OpenCameraEx(0, 30, 64, 48), 0); }
-
-const Scenario kScenarios[] = {
-    {"OpenSuccess", [] {}, [] { OpenCameraEx(1, 30, 64, 48); },
-     {R(Msg::OpenSuccess, 1)}},
-    {"InvalidId", [] {}, [] { OpenCameraEx(-7, 30, 64, 48); },
-     {R(Msg::OpenInvalidId, -7)}},
-    {"UnsupportedResolution", [] {}, [] { OpenCameraEx(1, 30, 65536, 65536); },
-     {R(Msg::OpenUnsupported, 1, 65536, 65536)}},
-    {"OpenRefused", [] { twincam_sim_fault(TWINCAM_SIM_OP_OPEN, 1, 0); }, [] { OpenCameraEx(0, 30, 64, 48); },
-     {R(Msg::OpenRefused, 0)}},
-    {"InvalidStatusTwoArguments", [] { twincam_sim_fault(TWINCAM_SIM_OP_STATUS, 1, 7); },
-     [] { OpenCameraEx(1, 30, 64, 48); }, {R(Msg::InvalidStatus, 1, 7)}},
-    {"FpsRefusedInsideOpen", [] {}, [] { OpenCameraEx(0, 0, 64, 48); },
-     {R(Msg::FpsFailed), R(Msg::PropertyFailed, 0)}},
-    {"ResolutionRefused", OpenZero, [] { ConfigCamera(0, 30, 63, 48); },
-     {R(Msg::ResolutionFailed)}},
-    {"ModeRefused", [] { OpenZero(); twincam_sim_fault(TWINCAM_SIM_OP_SETPROP, 6, 0); },
-     [] { ConfigCamera(0, 30, 64, 48); }, {R(Msg::ModeFailed, 1)}},
-    {"MallocRefused", [] { OpenZero(); twincam_sim_fault(TWINCAM_SIM_OP_MALLOC, 1, 207001); },
-     [] { CameraFrame f{}; ReadCameraFrame(0, &f); },
-     {R(Msg::MallocFailed, 4608, 207001)}},
-    {"ShortFrame", [] { OpenZero(); twincam_sim_fault(TWINCAM_SIM_OP_READ, 1, TWINCAM_SIM_READ_SHORT); },
-     [] { CameraFrame f{}; ReadCameraFrame(0, &f); },
-     {R(Msg::ReadFailed, 0, 4607)}},
-    {"ReadInvalidId", [] {}, [] { CameraFrame f{}; ReadCameraFrame(2, &f); },
-     {R(Msg::ReadInvalidId, 2)}},
-    {"ReadNullRecord", [] {}, [] { ReadCameraFrame(1, nullptr); },
-     {R(Msg::ReadNullRecord, 1)}},
-    {"CloseRefused", [] {}, [] { CloseCameraEx(1); }, {R(Msg::CloseFailed, 1)}},
-};
-
-class Reporting : public testing::TestWithParam<Scenario> {};
-
-TEST_P(Reporting, BothSinksInOrder) {
-    const Scenario &s = GetParam();
-    s.setup();
-    if (HasFatalFailure()) return;
-    Capture err(stderr);
-    std::string out;
-    std::vector<LogLine> log;
-    {
-        Sinks sinks;
-        s.act();
-        out = sinks.Stdout();
-        log = sinks.Log();
-    }
-    twincam::test::ExpectReports(log, out, s.reports);
-    EXPECT_EQ(err.Text(), "") << "the library writes nothing to standard error";
+void Open0() { ASSERT_EQ(OpenCameraEx(0, 30, 64, 48), 0); }
+// Camera 0 open, and a fault aimed at the next calls.
+std::function<void()> Open0With(Fault fault) {
+    return [fault] {
+        Open0();
+        ASSERT_TRUE(twincam::test::ScheduleFaults({fault}));
+    };
 }
+int32_t Read0(CameraFrame *frame) { return ReadCameraFrame(0, frame); }
+const std::string kFirstOpen1[] = {"MediaLibInit() = 1", "QueryCameraStatus(1) = 2", "OpenCamera(1) = 1"};
+const std::string kAlloc = "acldvppMalloc(4608) = 0 -> #1";
 
-INSTANTIATE_TEST_SUITE_P(, Reporting, testing::ValuesIn(kScenarios),
-                         [](const testing::TestParamInfo<Scenario> &info) { return info.param.name; });
+const Case kCases[] = {
+    {"OpenSuccess", {}, [](CameraFrame *) { return OpenCameraEx(1, 30, 64, 48); },
+     {0, {kFirstOpen1[0], kFirstOpen1[1], kFirstOpen1[2], "SetCameraProperty(1, FrameRate, 30) = 1",
+          "SetCameraProperty(1, Resolution, 64x48) = 1", "SetCameraProperty(1, Mode, 1) = 1"},
+      {R(Msg::OpenSuccess, 1)}, CameraRecord{true, 1, 30, 64, 48, 4608}, true, 0, 1}},
+    {"InvalidId", {}, [](CameraFrame *) { return OpenCameraEx(-7, 30, 64, 48); }, {1, {}, {R(Msg::OpenInvalidId, -7)}}},
+    {"UnsupportedResolution", {}, [](CameraFrame *) { return OpenCameraEx(1, 30, 65536, 65536); },
+     {1, {}, {R(Msg::OpenUnsupported, 1, 65536, 65536)}, {}, false, 0, 1}},
+    {"OpenRefused", [] { twincam::test::ScheduleFaults({{TWINCAM_SIM_OP_OPEN, 1, 0}}); },
+     [](CameraFrame *) { return OpenCameraEx(0, 30, 64, 48); },
+     {1, {"MediaLibInit() = 1", "QueryCameraStatus(0) = 2", "OpenCamera(0) = 0"}, {R(Msg::OpenRefused, 0)}, {}, false}},
+    {"InvalidStatusTwoArguments", [] { twincam::test::ScheduleFaults({{TWINCAM_SIM_OP_STATUS, 1, 7}}); },
+     [](CameraFrame *) { return OpenCameraEx(1, 30, 64, 48); },
+     {1, {"MediaLibInit() = 1", "QueryCameraStatus(1) = 7"}, {R(Msg::InvalidStatus, 1, 7)}, {}, false, 0, 1}},
+    {"FpsRefusedInsideOpen", {}, [](CameraFrame *) { return OpenCameraEx(0, 0, 64, 48); },
+     {1, {"MediaLibInit() = 1", "QueryCameraStatus(0) = 2", "OpenCamera(0) = 1", "SetCameraProperty(0, FrameRate, 0) = 0",
+          "CloseCamera(0) = 1"},
+      {R(Msg::FpsFailed), R(Msg::PropertyFailed, 0)}, {}, false}},
+    {"ResolutionRefused", Open0, [](CameraFrame *) { return ConfigCamera(0, 30, 63, 48); },
+     {1, {"SetCameraProperty(0, FrameRate, 30) = 1", "SetCameraProperty(0, Resolution, 63x48) = 0"}, {R(Msg::ResolutionFailed)}}},
+    {"ModeRefused", Open0With({TWINCAM_SIM_OP_SETPROP, 3, 0}), [](CameraFrame *) { return ConfigCamera(0, 30, 64, 48); },
+     {1, {"SetCameraProperty(0, FrameRate, 30) = 1", "SetCameraProperty(0, Resolution, 64x48) = 1",
+          "SetCameraProperty(0, Mode, 1) = 0"},
+      {R(Msg::ModeFailed, 1)}}},
+    {"MallocRefused", Open0With({TWINCAM_SIM_OP_MALLOC, 1, 207001}), Read0,
+     {1, {"acldvppMalloc(4608) = 207001"}, {R(Msg::MallocFailed, 4608, 207001)}}},
+    {"ShortFrame", Open0With({TWINCAM_SIM_OP_READ, 1, TWINCAM_SIM_READ_SHORT}), Read0,
+     {1, {kAlloc, "ReadFrameFromCamera(0, #1, 4608) = 1 -> 4607", "acldvppFree(#1) = 0"}, {R(Msg::ReadFailed, 0, 4607)}}},
+    {"ReadInvalidId", {}, [](CameraFrame *f) { return ReadCameraFrame(2, f); }, {1, {}, {R(Msg::ReadInvalidId, 2)}}},
+    {"ReadNullRecord", {}, [](CameraFrame *) { return ReadCameraFrame(1, nullptr); },
+     {1, {}, {R(Msg::ReadNullRecord, 1)}, {}, {}, 0, 1}},
+    {"CloseRefused", {}, [](CameraFrame *) { return CloseCameraEx(1); },
+     {1, {"CloseCamera(1) = 0"}, {R(Msg::CloseFailed, 1)}, {}, false, 0, 1}},
+};
+TWINCAM_CASES(Reporting, BothSinksInOrder, kCases);
 
 // Each site reports its own line, so a log record leads back to the code.
 TEST(ReportingSites, DistinctLinesPerMessage) {
     ASSERT_EQ(OpenCameraEx(0, 30, 64, 48), 0);
-    Sinks sinks;
+    twincam::test::Sinks sinks;
     ConfigCamera(0, 0, 64, 48);
     ConfigCamera(0, 30, 63, 48);
     OpenCameraEx(5, 30, 64, 48);
@@ -98,8 +77,7 @@ TEST(ReportingSites, DistinctLinesPerMessage) {
 // A standard output that cannot be written (full, or closed) changes no
 // result: reports still reach the log and frames are still delivered.
 TEST(ReportingSites, FailingStdoutChangesNoResult) {
-    const char *const targets[] = {"/dev/full", nullptr};
-    for (const char *target : targets) {
+    for (const char *target : {"/dev/full", static_cast<const char *>(nullptr)}) {
         std::fflush(stdout);
         const int saved = dup(STDOUT_FILENO);
         if (target != nullptr) {
@@ -111,23 +89,16 @@ TEST(ReportingSites, FailingStdoutChangesNoResult) {
             close(STDOUT_FILENO);
         }
         twincam_sim_log_clear();
-        const int32_t bad = OpenCameraEx(7, 30, 64, 48);
-        const int32_t good = OpenCameraEx(0, 30, 64, 48);
         CameraFrame frame{};
-        const int32_t read = ReadCameraFrame(0, &frame);
-        const int32_t closed = CloseCameraEx(0);
-        const int32_t closedAgain = CloseCameraEx(0);
+        const int32_t results[] = {OpenCameraEx(7, 30, 64, 48), OpenCameraEx(0, 30, 64, 48), ReadCameraFrame(0, &frame),
+                                   CloseCameraEx(0), CloseCameraEx(0)};
         std::fflush(stdout);
         dup2(saved, STDOUT_FILENO);
         close(saved);
         std::clearerr(stdout);
-        EXPECT_EQ(bad, 1);
-        EXPECT_EQ(good, 0);
-        EXPECT_EQ(read, 0);
-        EXPECT_EQ(closed, 0);
-        EXPECT_EQ(closedAgain, 1);
+        EXPECT_EQ(std::vector<int32_t>(std::begin(results), std::end(results)), (std::vector<int32_t>{1, 0, 0, 0, 1}));
         EXPECT_EQ(twincam::test::Log().size(), 3u) << (target ? target : "closed");
-        if (read == 0) {
+        if (results[2] == 0) {
             EXPECT_EQ(acldvppFree(frame.data), 0);
         }
     }

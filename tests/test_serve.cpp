@@ -2,57 +2,26 @@
 // the cameras' stamps, the client limit, a stalled client, many clients
 // coming and going, the default address, and the page in a real browser.
 #include <arpa/inet.h>
-#include <fcntl.h>
-#include <gtest/gtest.h>
 #include <httplib.h>
 #include <netinet/in.h>
-#include <png.h>
 #include <signal.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
-#include <turbojpeg.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <regex>
 #include <utility>
 #include <set>
 #include <thread>
 
-#include "twincam/sim/twincam_sim.h"
+#include "tool_support.h"
 
+using twincam::test::JpegStamp;
+using twincam::test::Slurp;
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
 namespace {
-
-std::string Slurp(const fs::path &p) {
-    std::ifstream in(p, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-// The camera and sequence a JPEG's picture is stamped with (-1: none).
-std::pair<int, long long> JpegStamp(const std::string &jpeg, int *width = nullptr, int *height = nullptr) {
-    tjhandle tj = tjInitDecompress();
-    int w = 0, h = 0, sub = 0, space = 0;
-    const auto *data = reinterpret_cast<const unsigned char *>(jpeg.data());
-    std::pair<int, long long> result{-1, -1};
-    if (tjDecompressHeader3(tj, data, jpeg.size(), &w, &h, &sub, &space) == 0) {
-        std::vector<unsigned char> grey(static_cast<size_t>(w) * h);
-        if (tjDecompress2(tj, data, jpeg.size(), grey.data(), w, w, h, TJPF_GRAY, 0) == 0) {
-            twincam_sim_stamp s{};
-            if (twincam_sim_stamp_decode(grey.data(), w, h, &s) == 0) result = {s.camera, s.sequence};
-        }
-    }
-    tjDestroy(tj);
-    if (width != nullptr) *width = w;
-    if (height != nullptr) *height = h;
-    return result;
-}
 
 // A raw connection that asks for a path and reads multipart JPEG parts.
 class Stream {
@@ -130,8 +99,7 @@ private:
 class Serve : public testing::Test {
 protected:
     void SetUp() override {
-        dir_ = fs::temp_directory_path() / ("twincam-serve-test-" + std::to_string(getpid()));
-        fs::create_directories(dir_);
+        dir_ = twincam::test::ScratchDir("twincam-serve-test");
     }
     void TearDown() override {
         Stop();
@@ -143,16 +111,7 @@ protected:
         std::vector<std::string> argv = {TWINCAM_SERVE_TOOL, "--size", size};
         if (listenAnywhere) argv.insert(argv.end(), {"--listen", "127.0.0.1:0"});
         argv.insert(argv.end(), args.begin(), args.end());
-        pid_ = fork();
-        if (pid_ == 0) {
-            dup2(open((dir_ / "stdout").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 1);
-            dup2(open((dir_ / "stderr").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 2);
-            std::vector<char *> cargv;
-            for (std::string &a : argv) cargv.push_back(a.data());
-            cargv.push_back(nullptr);
-            execv(cargv[0], cargv.data());
-            _exit(127);
-        }
+        pid_ = twincam::test::Spawn(argv, dir_);
         static const std::regex url("http://([0-9.]+):(\\d+)/");
         for (int i = 0; i < 100; ++i) {
             std::smatch m;
@@ -170,10 +129,8 @@ protected:
     void Stop() {
         if (pid_ <= 0) return;
         kill(pid_, SIGTERM);
-        int status = 0;
-        waitpid(pid_, &status, 0);
+        EXPECT_EQ(twincam::test::Wait(pid_), 0);
         pid_ = -1;
-        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
         const std::string err = Slurp(dir_ / "stderr");
         EXPECT_EQ(err.find("never freed"), std::string::npos) << err;
         EXPECT_NE(Slurp(dir_ / "stdout").find("twincam-serve: stopped"), std::string::npos);

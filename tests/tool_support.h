@@ -1,0 +1,96 @@
+// Helpers for the tests that run our programs as a user would: a scratch
+// directory, a child process with its output in files, and the stamps of
+// the pictures those programs write.
+#ifndef TWINCAM_TESTS_TOOL_SUPPORT_H
+#define TWINCAM_TESTS_TOOL_SUPPORT_H
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <png.h>
+#include <sys/wait.h>
+#include <turbojpeg.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "twincam/sim/twincam_sim.h"
+
+namespace twincam::test {
+
+namespace fs = std::filesystem;
+
+inline std::string Slurp(const fs::path &p) {
+    std::ifstream in(p, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// An empty directory of this process's own under the temporary directory.
+inline fs::path ScratchDir(const std::string &stem) {
+    const fs::path dir = fs::temp_directory_path() / (stem + "-" + std::to_string(getpid()));
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+    return dir;
+}
+
+// Starts argv in a process group of its own, stdout and stderr going to
+// files "stdout" and "stderr" in dir, with env added to the environment.
+inline pid_t Spawn(std::vector<std::string> argv, const fs::path &dir, const std::vector<std::string> &env = {}) {
+    const pid_t pid = fork();
+    if (pid != 0) return pid;
+    setpgid(0, 0);
+    dup2(open((dir / "stdout").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 1);
+    dup2(open((dir / "stderr").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 2);
+    for (const std::string &e : env) putenv(strdup(e.c_str()));
+    std::vector<char *> cargv;
+    for (std::string &a : argv) cargv.push_back(a.data());
+    cargv.push_back(nullptr);
+    execv(cargv[0], cargv.data());
+    _exit(127);
+}
+
+// The exit status, or 128 + the signal that ended it.
+inline int Wait(pid_t pid) {
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+inline bool PngSize(const fs::path &p, unsigned *w, unsigned *h) {
+    png_image image{};
+    image.version = PNG_IMAGE_VERSION;
+    if (png_image_begin_read_from_file(&image, p.c_str()) == 0) return false;
+    *w = image.width;
+    *h = image.height;
+    png_image_free(&image);
+    return true;
+}
+
+// The camera and sequence a JPEG's picture is stamped with (-1: none).
+inline std::pair<int, long long> JpegStamp(const std::string &jpeg, int *width = nullptr, int *height = nullptr) {
+    tjhandle tj = tjInitDecompress();
+    int w = 0, h = 0, sub = 0, space = 0;
+    const auto *data = reinterpret_cast<const unsigned char *>(jpeg.data());
+    std::pair<int, long long> result{-1, -1};
+    if (tjDecompressHeader3(tj, data, jpeg.size(), &w, &h, &sub, &space) == 0) {
+        std::vector<unsigned char> grey(static_cast<size_t>(w) * h);
+        twincam_sim_stamp s{};
+        if (tjDecompress2(tj, data, jpeg.size(), grey.data(), w, w, h, TJPF_GRAY, 0) == 0 &&
+            twincam_sim_stamp_decode(grey.data(), w, h, &s) == 0) {
+            result = {s.camera, s.sequence};
+        }
+    }
+    tjDestroy(tj);
+    if (width != nullptr) *width = w;
+    if (height != nullptr) *height = h;
+    return result;
+}
+
+}  // namespace twincam::test
+
+#endif  // TWINCAM_TESTS_TOOL_SUPPORT_H

@@ -13,23 +13,23 @@
 
 namespace twincam::test {
 
-enum class Msg {
-    FpsFailed,
-    ResolutionFailed,
-    ModeFailed,         // mode
-    OpenInvalidId,      // id
-    OpenUnsupported,    // id, width, height
-    OpenRefused,        // id
-    InvalidStatus,      // id, status
-    PropertyFailed,     // id
-    OpenSuccess,        // id
-    ReadInvalidId,      // id
-    ReadNullRecord,     // id
-    MallocFailed,       // size, error
-    ReadFailed,         // id, size
-    CloseFailed,        // id
-    Count
-};
+// Each format: its name, the function that reports it, its level and its
+// text, whose arguments are the ones the comment names.
+#define TWINCAM_TEST_FORMATS(X)                                                                                                     \
+    X(FpsFailed, "ConfigCamera", ACL_ERROR, "Set camera fps failed")                                                                \
+    X(ResolutionFailed, "ConfigCamera", ACL_ERROR, "Set camera resolution failed")                                                  \
+    X(ModeFailed, "ConfigCamera", ACL_ERROR, "Set camera mode:%d failed") /* mode */                                                \
+    X(OpenInvalidId, "OpenCameraEx", ACL_ERROR, "Open camera failed for invalid id %d") /* id */                                    \
+    X(OpenUnsupported, "OpenCameraEx", ACL_ERROR, "Open camera %d failed for unsupported resolution %dx%d") /* id, width, height */ \
+    X(OpenRefused, "OpenCameraEx", ACL_ERROR, "Camera%d closed, and open failed.") /* id */                                         \
+    X(InvalidStatus, "OpenCameraEx", ACL_ERROR, "Invalid camera%d status %d") /* id, status */                                      \
+    X(PropertyFailed, "OpenCameraEx", ACL_ERROR, "Set camera%d property failed") /* id */                                           \
+    X(OpenSuccess, "OpenCameraEx", ACL_INFO, "Open camera %d success") /* id */                                                     \
+    X(ReadInvalidId, "ReadCameraFrame", ACL_ERROR, "Read camera frame failed for invalid id %d") /* id */                           \
+    X(ReadNullRecord, "ReadCameraFrame", ACL_ERROR, "Read camera %d frame failed for null frame record") /* id */                   \
+    X(MallocFailed, "ReadCameraFrame", ACL_ERROR, "acl malloc dvpp data failed, dataSize %d, error %d") /* size, error */           \
+    X(ReadFailed, "ReadCameraFrame", ACL_ERROR, "Get image from camera %d failed, size %d") /* id, size */                          \
+    X(CloseFailed, "CloseCameraEx", ACL_ERROR, "Close camera %d failed") /* id */
 
 struct Format {
     const char *func;
@@ -37,23 +37,12 @@ struct Format {
     const char *format;
 };
 
-inline constexpr Format kFormats[] = {
-    {"ConfigCamera", ACL_ERROR, "Set camera fps failed"},
-    {"ConfigCamera", ACL_ERROR, "Set camera resolution failed"},
-    {"ConfigCamera", ACL_ERROR, "Set camera mode:%d failed"},
-    {"OpenCameraEx", ACL_ERROR, "Open camera failed for invalid id %d"},
-    {"OpenCameraEx", ACL_ERROR, "Open camera %d failed for unsupported resolution %dx%d"},
-    {"OpenCameraEx", ACL_ERROR, "Camera%d closed, and open failed."},
-    {"OpenCameraEx", ACL_ERROR, "Invalid camera%d status %d"},
-    {"OpenCameraEx", ACL_ERROR, "Set camera%d property failed"},
-    {"OpenCameraEx", ACL_INFO, "Open camera %d success"},
-    {"ReadCameraFrame", ACL_ERROR, "Read camera frame failed for invalid id %d"},
-    {"ReadCameraFrame", ACL_ERROR, "Read camera %d frame failed for null frame record"},
-    {"ReadCameraFrame", ACL_ERROR, "acl malloc dvpp data failed, dataSize %d, error %d"},
-    {"ReadCameraFrame", ACL_ERROR, "Get image from camera %d failed, size %d"},
-    {"CloseCameraEx", ACL_ERROR, "Close camera %d failed"},
-};
-static_assert(sizeof kFormats / sizeof *kFormats == static_cast<size_t>(Msg::Count));
+#define TWINCAM_TEST_NAME(name, func, level, format) name,
+#define TWINCAM_TEST_FORMAT(name, func, level, format) {func, level, format},
+enum class Msg { TWINCAM_TEST_FORMATS(TWINCAM_TEST_NAME) };
+inline constexpr Format kFormats[] = {TWINCAM_TEST_FORMATS(TWINCAM_TEST_FORMAT)};
+#undef TWINCAM_TEST_NAME
+#undef TWINCAM_TEST_FORMAT
 
 // One report: its log record's level, function and message.
 struct Report {

@@ -75,8 +75,8 @@ void ExpectReports(const std::vector<LogLine> &log, const std::string &out, cons
 // What one library call must have done to the camera under test.
 struct Expected {
     int32_t result = 0;
-    Lines calls;  // platform calls, aclAppLog left out
-    std::vector<Report> reports;
+    Lines calls = {};  // platform calls, aclAppLog left out
+    std::vector<Report> reports = {};
     std::optional<CameraRecord> record = {};  // its record afterwards; unchanged when empty
     std::optional<bool> open = {};       // open on the service afterwards; unchecked when empty
     size_t live = 0;                     // buffers live afterwards, once a delivered frame is freed

@@ -12,30 +12,23 @@
 
 namespace {
 
-// A frame straight from the simulated service, at the given resolution.
-class Frames {
-public:
-    Frames(int32_t camera, int32_t width, int32_t height) : camera_(camera), width_(width), height_(height) {
+// Frames straight from the simulated service, at the given resolution.
+struct Frames {
+    int32_t camera, width, height;
+    std::vector<uint8_t> buffer = std::vector<uint8_t>(static_cast<size_t>(width) * height * 3 / 2);
+    bool ok = Open();
+
+    bool Open() {
         MediaLibInit();
         if (QueryCameraStatus(camera) == Closed) OpenCamera(camera);
         CameraResolution r{width, height};
-        ok_ = SetCameraProperty(camera, Resolution, &r) == 1;
-        buffer_.resize(static_cast<size_t>(width) * height * 3 / 2);
+        return SetCameraProperty(camera, Resolution, &r) == 1;
     }
-    bool ok() const { return ok_; }
     const std::vector<uint8_t> &Next() {
-        int32_t size = static_cast<int32_t>(buffer_.size());
-        ok_ = ok_ && ReadFrameFromCamera(camera_, buffer_.data(), &size) == 1 &&
-              size == static_cast<int32_t>(buffer_.size());
-        return buffer_;
+        int32_t size = static_cast<int32_t>(buffer.size());
+        ok = ok && ReadFrameFromCamera(camera, buffer.data(), &size) == 1 && size == static_cast<int32_t>(buffer.size());
+        return buffer;
     }
-    int32_t width() const { return width_; }
-    int32_t height() const { return height_; }
-
-private:
-    int32_t camera_, width_, height_;
-    bool ok_ = false;
-    std::vector<uint8_t> buffer_;
 };
 
 TEST(Stamp, DecodesAtEveryWidthFrom128) {
@@ -43,11 +36,11 @@ TEST(Stamp, DecodesAtEveryWidthFrom128) {
     for (int32_t width = 128; width <= 8192; width += 2) {
         // The shortest frame and one whose stamp blocks are whole.
         for (int32_t height : {2, std::min(8192, (width / 64 + 2) & ~1)}) {
-            Frames frames(width % 4 == 0 ? 0 : 1, width, height);
-            ASSERT_TRUE(frames.ok()) << width << "x" << height;
+            Frames frames{width % 4 == 0 ? 0 : 1, width, height};
+            ASSERT_TRUE(frames.ok) << width << "x" << height;
             frames.Next();
             const std::vector<uint8_t> &f = frames.Next();
-            ASSERT_TRUE(frames.ok());
+            ASSERT_TRUE(frames.ok);
             ASSERT_EQ(twincam_sim_stamp_decode(f.data(), width, height, &stamp), 0) << width << "x" << height;
             EXPECT_EQ(stamp.camera, width % 4 == 0 ? 0 : 1);
         }
@@ -58,8 +51,8 @@ TEST(Stamp, CarriesCameraAndSequenceAtCommonSizes) {
     const int32_t sizes[][2] = {{128, 96}, {640, 480}, {1280, 720}, {1920, 1080}, {3840, 2160}, {8192, 8192}};
     for (const auto &s : sizes) {
         for (int32_t camera : {0, 1}) {
-            Frames frames(camera, s[0], s[1]);
-            ASSERT_TRUE(frames.ok());
+            Frames frames{camera, s[0], s[1]};
+            ASSERT_TRUE(frames.ok);
             uint32_t first = 0;
             for (uint32_t n = 0; n < 3; ++n) {
                 twincam_sim_stamp stamp{};
@@ -74,7 +67,7 @@ TEST(Stamp, CarriesCameraAndSequenceAtCommonSizes) {
 }
 
 TEST(Stamp, DamagedOrMissingStampIsRejected) {
-    Frames frames(0, 640, 480);
+    Frames frames{0, 640, 480};
     std::vector<uint8_t> f = frames.Next();
     twincam_sim_stamp stamp{};
     ASSERT_EQ(twincam_sim_stamp_decode(f.data(), 640, 480, &stamp), 0);
@@ -94,15 +87,15 @@ TEST(Stamp, DamagedOrMissingStampIsRejected) {
     std::vector<uint8_t> black(640 * 480 * 3 / 2, 16);
     EXPECT_EQ(twincam_sim_stamp_decode(black.data(), 640, 480, &stamp), -1);
     EXPECT_EQ(twincam_sim_stamp_decode(nullptr, 640, 480, &stamp), -1);
-    Frames narrow(1, 126, 48);
+    Frames narrow{1, 126, 48};
     EXPECT_EQ(twincam_sim_stamp_decode(narrow.Next().data(), 126, 48, &stamp), -1) << "narrow frames carry none";
 }
 
 TEST(Pattern, LimitedRangeNv12) {
     for (int32_t camera : {0, 1}) {
-        Frames frames(camera, 320, 240);
+        Frames frames{camera, 320, 240};
         const std::vector<uint8_t> &f = frames.Next();
-        ASSERT_TRUE(frames.ok());
+        ASSERT_TRUE(frames.ok);
         const auto luma = f.begin() + 320 * 240;
         EXPECT_GE(*std::min_element(f.begin(), luma), 16);
         EXPECT_LE(*std::max_element(f.begin(), luma), 235);
@@ -115,11 +108,11 @@ TEST(Pattern, LimitedRangeNv12) {
 }
 
 TEST(Pattern, MovesWithTheFrameNumberAndDiffersPerCamera) {
-    Frames zero(0, 320, 240), one(1, 320, 240);
+    Frames zero{0, 320, 240}, one{1, 320, 240};
     const std::vector<uint8_t> a = zero.Next();
     const std::vector<uint8_t> b = zero.Next();
     const std::vector<uint8_t> c = one.Next();
-    ASSERT_TRUE(zero.ok() && one.ok());
+    ASSERT_TRUE(zero.ok && one.ok);
     const size_t below = 320 * 10;  // past the stamp rows
     size_t moved = 0, differs = 0;
     for (size_t i = below; i < 320 * 240; ++i) moved += a[i] != b[i], differs += a[i] != c[i];
@@ -133,7 +126,7 @@ TEST(Pattern, MovesWithTheFrameNumberAndDiffersPerCamera) {
 
 TEST(Pacing, ReadsFollowTheFrameRateAndLateReadersSkipAhead) {
     twincam_sim_set_pacing(1);
-    Frames frames(0, 128, 96);
+    Frames frames{0, 128, 96};
     int32_t fps = 50;
     ASSERT_EQ(SetCameraProperty(0, FrameRate, &fps), 1);
     twincam_sim_stamp first{}, second{}, late{};

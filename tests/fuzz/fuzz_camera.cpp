@@ -142,6 +142,12 @@ void AddFault(Input &in) {
     if (twincam_sim_fault(op, nth, value) != 0) Fail("fault refused");
 }
 
+// Frees the ith delivered frame, which must succeed.
+void Release(std::vector<CameraFrame> &frames, size_t i) {
+    if (acldvppFree(frames[i].data) != 0) Fail("a delivered frame could not be freed");
+    frames.erase(frames.begin() + static_cast<std::ptrdiff_t>(i));
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***) {
@@ -175,20 +181,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
                 HwInit();
                 reports = false;
                 break;
-            case 1: {
-                const int32_t id = in.Pick(kIds), fps = in.Pick(kFps), w = in.Pick(kDims), h = in.Pick(kDims);
-                result = CameraInit(id, fps, w, h);
-                reports = false;
-                break;
-            }
-            case 2: {
-                const int32_t id = in.Pick(kIds), fps = in.Pick(kFps), w = in.Pick(kDims), h = in.Pick(kDims);
-                result = ConfigCamera(id, fps, w, h);
-                break;
-            }
+            case 1:
+            case 2:
             case 3: {
                 const int32_t id = in.Pick(kIds), fps = in.Pick(kFps), w = in.Pick(kDims), h = in.Pick(kDims);
-                result = OpenCameraEx(id, fps, w, h);
+                using Operation = int32_t (*)(int32_t, int32_t, int32_t, int32_t);
+                const Operation ops[] = {CameraInit, ConfigCamera, OpenCameraEx};
+                result = ops[opcode - 1](id, fps, w, h);
+                reports = opcode != 1;
                 break;
             }
             case 4: {
@@ -197,10 +197,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
                     ++hugeReads > kMaxHugeReads) {
                     break;
                 }
-                if (frames.size() == kMaxKept) {
-                    if (acldvppFree(frames.front().data) != 0) Fail("a delivered frame could not be freed");
-                    frames.erase(frames.begin());
-                }
+                if (frames.size() == kMaxKept) Release(frames, 0);
                 int sentinel = 0;
                 CameraFrame frame = {-1, &sentinel};
                 result = ReadCameraFrame(id, &frame);
@@ -216,11 +213,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
             case 5: result = ReadCameraFrame(in.Pick(kIds), nullptr); break;
             case 6: result = CloseCameraEx(in.Pick(kIds)); break;
             case 7:
-                if (!frames.empty()) {
-                    const size_t i = in.Byte() % frames.size();
-                    if (acldvppFree(frames[i].data) != 0) Fail("a delivered frame could not be freed");
-                    frames.erase(frames.begin() + static_cast<std::ptrdiff_t>(i));
-                }
+                if (!frames.empty()) Release(frames, in.Byte() % frames.size());
                 break;
             default: AddFault(in); break;
         }
@@ -233,9 +226,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
             Fail("step %d: %zu live buffers, %zu frames held", step, twincam_sim_live_buffers(), frames.size());
         }
     }
-    for (const CameraFrame &f : frames) {
-        if (acldvppFree(f.data) != 0) Fail("a delivered frame could not be freed");
-    }
+    while (!frames.empty()) Release(frames, 0);
     if (twincam_sim_live_buffers() != 0) Fail("%zu buffers left live", twincam_sim_live_buffers());
     return 0;
 }

@@ -35,6 +35,12 @@ std::vector<LogLine> Log() {
     return lines;
 }
 
+twincam_sim_camera_info CameraInfo(int32_t id) {
+    twincam_sim_camera_info info{};
+    twincam_sim_camera(id, &info);
+    return info;
+}
+
 Capture::Capture(FILE *stream) : stream_(stream), fd_(fileno(stream)) {
     std::fflush(stream_);
     file_ = std::tmpfile();
@@ -112,8 +118,7 @@ int32_t Verify(const std::function<int32_t(CameraFrame *)> &call, const Expected
     const int32_t id = e.camera, other = 1 - id;
     CameraManager before;
     std::memcpy(&before, &g_CameraMgr, sizeof before);
-    twincam_sim_camera_info otherBefore{}, info{};
-    twincam_sim_camera(other, &otherBefore);
+    const twincam_sim_camera_info otherBefore = CameraInfo(other);
     twincam_sim_journal_clear();
 
     void *const sentinel = &before;
@@ -140,11 +145,9 @@ int32_t Verify(const std::function<int32_t(CameraFrame *)> &call, const Expected
     EXPECT_EQ(g_CameraMgr.cameras[id], e.record.value_or(before.cameras[id]));
     EXPECT_EQ(g_CameraMgr.cameras[other], before.cameras[other]);
     if (e.open) {
-        twincam_sim_camera(id, &info);
-        EXPECT_EQ(info.open, *e.open ? 1 : 0);
+        EXPECT_EQ(CameraInfo(id).open, *e.open ? 1 : 0);
     }
-    twincam_sim_camera(other, &info);
-    EXPECT_EQ(info.open, otherBefore.open) << "the other camera is never touched";
+    EXPECT_EQ(CameraInfo(other).open, otherBefore.open) << "the other camera is never touched";
 
     // A delivered frame is the caller's, of the recorded size; a failure
     // leaves the record as it was.

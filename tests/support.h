@@ -37,6 +37,9 @@ struct LogLine {
 };
 std::vector<LogLine> Log();
 
+// Camera 0 or 1 as the service holds it.
+twincam_sim_camera_info CameraInfo(int32_t id);
+
 // Redirects a standard stream (stdout or stderr) into a temporary file for
 // the object's lifetime.
 class Capture {

@@ -14,11 +14,6 @@ protected:
     static std::function<int32_t(CameraFrame *)> Configure(int32_t id, int32_t fps, int32_t width, int32_t height) {
         return [=](CameraFrame *) { return ConfigCamera(id, fps, width, height); };
     }
-    static twincam_sim_camera_info Camera0() {
-        twincam_sim_camera_info info{};
-        twincam_sim_camera(0, &info);
-        return info;
-    }
 };
 
 // The checker holds the registry to what it was: a reconfigured camera
@@ -26,26 +21,26 @@ protected:
 TEST_F(Config, AcceptedInOrderWithoutReport) {
     Verify(Configure(0, 15, 320, 240), {0, {"SetCameraProperty(0, FrameRate, 15) = 1", "SetCameraProperty(0, Resolution, 320x240) = 1",
                                             "SetCameraProperty(0, Mode, 1) = 1"}});
-    EXPECT_EQ(Camera0().width, 320);
+    EXPECT_EQ(CameraInfo(0).width, 320);
 }
 
 TEST_F(Config, RefusedFrameRateStopsAtOnce) {
     Verify(Configure(0, 241, 320, 240), {1, {"SetCameraProperty(0, FrameRate, 241) = 0"}, {R(Msg::FpsFailed)}});
-    EXPECT_EQ(Camera0().width, 64) << "later properties are not attempted";
+    EXPECT_EQ(CameraInfo(0).width, 64) << "later properties are not attempted";
 }
 
 TEST_F(Config, RefusedResolutionLeavesFrameRateSet) {
     Verify(Configure(0, 60, 321, 240), {1, {"SetCameraProperty(0, FrameRate, 60) = 1", "SetCameraProperty(0, Resolution, 321x240) = 0"},
                                         {R(Msg::ResolutionFailed)}});
-    EXPECT_EQ(Camera0().fps, 60) << "no rollback";
-    EXPECT_EQ(Camera0().width, 64);
+    EXPECT_EQ(CameraInfo(0).fps, 60) << "no rollback";
+    EXPECT_EQ(CameraInfo(0).width, 64);
 }
 
 TEST_F(Config, RefusedModeReportsTheModeValue) {
     ASSERT_TRUE(ScheduleFaults({{TWINCAM_SIM_OP_SETPROP, 3, 0}}));  // the third call of this configuration
     Verify(Configure(0, 60, 320, 240), {1, {"SetCameraProperty(0, FrameRate, 60) = 1", "SetCameraProperty(0, Resolution, 320x240) = 1",
                                             "SetCameraProperty(0, Mode, 1) = 0"}, {R(Msg::ModeFailed, 1)}});
-    EXPECT_EQ(Camera0().width, 320);
+    EXPECT_EQ(CameraInfo(0).width, 320);
 }
 
 TEST_F(Config, AnyIdGoesToTheService) {

@@ -2,31 +2,14 @@
 // layout must come out of a C and a C++ compiler, on every processor.
 #include <gtest/gtest.h>
 
-#include <cstddef>
-
+#include "layout.h"
 #include "support.h"
-
-extern "C" size_t twincam_c_layout(size_t *out, size_t max);
 
 namespace {
 
 TEST(Layout, CAndCppAgreeFieldByField) {
-    const size_t cpp[] = {
-        sizeof(CameraRecord),
-        offsetof(CameraRecord, initialized),
-        offsetof(CameraRecord, id),
-        offsetof(CameraRecord, fps),
-        offsetof(CameraRecord, width),
-        offsetof(CameraRecord, height),
-        offsetof(CameraRecord, frameSize),
-        sizeof(CameraManager),
-        offsetof(CameraManager, hwInitialized),
-        offsetof(CameraManager, cameras),
-        sizeof(CameraFrame),
-        offsetof(CameraFrame, size),
-        offsetof(CameraFrame, data),
-    };
-    size_t c[sizeof cpp / sizeof cpp[0]] = {};
+    const size_t cpp[] = {TWINCAM_LAYOUT_VALUES};
+    size_t c[std::size(cpp)] = {};
     ASSERT_EQ(twincam_c_layout(c, std::size(c)), std::size(cpp));
     for (size_t i = 0; i < std::size(cpp); ++i) EXPECT_EQ(c[i], cpp[i]) << "layout value " << i;
 }

@@ -114,7 +114,7 @@ void ExpectReports(const std::vector<LogLine> &log, const std::string &out, cons
     EXPECT_EQ(out, expectedOut);
 }
 
-int32_t Verify(const std::function<int32_t(CameraFrame *)> &call, const Expected &e) {
+int32_t Verify(const Call &call, const Expected &e) {
     const int32_t id = e.camera, other = 1 - id;
     CameraManager before;
     std::memcpy(&before, &g_CameraMgr, sizeof before);
@@ -162,6 +162,24 @@ int32_t Verify(const std::function<int32_t(CameraFrame *)> &call, const Expected
     EXPECT_EQ(twincam_sim_live_buffers(), e.live);
     return result;
 }
+
+Call Opening(int32_t id, int32_t fps, int32_t width, int32_t height) {
+    return [=](CameraFrame *) { return OpenCameraEx(id, fps, width, height); };
+}
+Call Configuring(int32_t id, int32_t fps, int32_t width, int32_t height) {
+    return [=](CameraFrame *) { return ConfigCamera(id, fps, width, height); };
+}
+Call Reading(int32_t id) {
+    return [=](CameraFrame *frame) { return ReadCameraFrame(id, frame); };
+}
+Call ReadingNull(int32_t id) {
+    return [=](CameraFrame *) { return ReadCameraFrame(id, nullptr); };
+}
+Call Closing(int32_t id) {
+    return [=](CameraFrame *) { return CloseCameraEx(id); };
+}
+
+void Open0() { ASSERT_EQ(OpenCameraEx(0, 30, 64, 48), 0); }
 
 void PrintTo(const Case &c, std::ostream *os) { *os << c.name; }
 

@@ -75,6 +75,8 @@ private:
 // line, message) first, then its line on stdout, and nothing else on either.
 void ExpectReports(const std::vector<LogLine> &log, const std::string &out, const std::vector<Report> &reports);
 
+using Call = std::function<int32_t(CameraFrame *)>;
+
 // What one library call must have done to the camera under test.
 struct Expected {
     int32_t result = 0;
@@ -92,13 +94,24 @@ struct Expected {
 // camera's record never touched), the cameras on the service (the other
 // one never touched) and the frame record: a delivered frame has the
 // recorded size and is freed; otherwise the record is as it was.
-int32_t Verify(const std::function<int32_t(CameraFrame *)> &call, const Expected &expected);
+int32_t Verify(const Call &call, const Expected &expected);
+
+// The library's operations as calls for the checker; a read goes into the
+// checker's frame record, or a null one.
+Call Opening(int32_t id, int32_t fps, int32_t width, int32_t height);
+Call Configuring(int32_t id, int32_t fps, int32_t width, int32_t height);
+Call Reading(int32_t id);
+Call ReadingNull(int32_t id);
+Call Closing(int32_t id);
+
+// Setup most cases start from: camera 0 opened at 30 fps, 64x48.
+void Open0();
 
 // One row of a case table: unobserved setup (opens, faults), then the call.
 struct Case {
     std::string name;
     std::function<void()> setup;
-    std::function<int32_t(CameraFrame *)> call;
+    Call call;
     Expected expected;
 };
 void PrintTo(const Case &c, std::ostream *os);

@@ -10,47 +10,46 @@ namespace {
 
 class Config : public testing::Test {
 protected:
-    void SetUp() override { ASSERT_EQ(OpenCameraEx(0, 30, 64, 48), 0); }
-    static std::function<int32_t(CameraFrame *)> Configure(int32_t id, int32_t fps, int32_t width, int32_t height) {
-        return [=](CameraFrame *) { return ConfigCamera(id, fps, width, height); };
-    }
+    void SetUp() override { Open0(); }
 };
 
 // The checker holds the registry to what it was: a reconfigured camera
 // keeps its recorded frame size.
 TEST_F(Config, AcceptedInOrderWithoutReport) {
-    Verify(Configure(0, 15, 320, 240), {0, {"SetCameraProperty(0, FrameRate, 15) = 1", "SetCameraProperty(0, Resolution, 320x240) = 1",
-                                            "SetCameraProperty(0, Mode, 1) = 1"}});
+    const Lines calls = {"SetCameraProperty(0, FrameRate, 15) = 1", "SetCameraProperty(0, Resolution, 320x240) = 1",
+                         "SetCameraProperty(0, Mode, 1) = 1"};
+    Verify(Configuring(0, 15, 320, 240), {0, calls});
     EXPECT_EQ(CameraInfo(0).width, 320);
 }
 
 TEST_F(Config, RefusedFrameRateStopsAtOnce) {
-    Verify(Configure(0, 241, 320, 240), {1, {"SetCameraProperty(0, FrameRate, 241) = 0"}, {R(Msg::FpsFailed)}});
+    Verify(Configuring(0, 241, 320, 240), {1, {"SetCameraProperty(0, FrameRate, 241) = 0"}, {R(Msg::FpsFailed)}});
     EXPECT_EQ(CameraInfo(0).width, 64) << "later properties are not attempted";
 }
 
 TEST_F(Config, RefusedResolutionLeavesFrameRateSet) {
-    Verify(Configure(0, 60, 321, 240), {1, {"SetCameraProperty(0, FrameRate, 60) = 1", "SetCameraProperty(0, Resolution, 321x240) = 0"},
-                                        {R(Msg::ResolutionFailed)}});
+    const Lines calls = {"SetCameraProperty(0, FrameRate, 60) = 1", "SetCameraProperty(0, Resolution, 321x240) = 0"};
+    Verify(Configuring(0, 60, 321, 240), {1, calls, {R(Msg::ResolutionFailed)}});
     EXPECT_EQ(CameraInfo(0).fps, 60) << "no rollback";
     EXPECT_EQ(CameraInfo(0).width, 64);
 }
 
 TEST_F(Config, RefusedModeReportsTheModeValue) {
     ASSERT_TRUE(ScheduleFaults({{TWINCAM_SIM_OP_SETPROP, 3, 0}}));  // the third call of this configuration
-    Verify(Configure(0, 60, 320, 240), {1, {"SetCameraProperty(0, FrameRate, 60) = 1", "SetCameraProperty(0, Resolution, 320x240) = 1",
-                                            "SetCameraProperty(0, Mode, 1) = 0"}, {R(Msg::ModeFailed, 1)}});
+    const Lines calls = {"SetCameraProperty(0, FrameRate, 60) = 1", "SetCameraProperty(0, Resolution, 320x240) = 1",
+                         "SetCameraProperty(0, Mode, 1) = 0"};
+    Verify(Configuring(0, 60, 320, 240), {1, calls, {R(Msg::ModeFailed, 1)}});
     EXPECT_EQ(CameraInfo(0).width, 320);
 }
 
 TEST_F(Config, AnyIdGoesToTheService) {
-    Verify(Configure(7, 30, 64, 48), {1, {"SetCameraProperty(7, FrameRate, 30) = 0"}, {R(Msg::FpsFailed)}});
-    Verify(Configure(-1, 30, 64, 48), {1, {"SetCameraProperty(-1, FrameRate, 30) = 0"}, {R(Msg::FpsFailed)}});
+    Verify(Configuring(7, 30, 64, 48), {1, {"SetCameraProperty(7, FrameRate, 30) = 0"}, {R(Msg::FpsFailed)}});
+    Verify(Configuring(-1, 30, 64, 48), {1, {"SetCameraProperty(-1, FrameRate, 30) = 0"}, {R(Msg::FpsFailed)}});
 }
 
 TEST_F(Config, ClosedCameraRefusesConfiguration) {
     ASSERT_EQ(CloseCameraEx(0), 0);
-    Verify(Configure(0, 30, 64, 48), {1, {"SetCameraProperty(0, FrameRate, 30) = 0"}, {R(Msg::FpsFailed)}});
+    Verify(Configuring(0, 30, 64, 48), {1, {"SetCameraProperty(0, FrameRate, 30) = 0"}, {R(Msg::FpsFailed)}});
 }
 
 // The registry never moves, whatever the parameters, accepted or not.

@@ -4,18 +4,13 @@
 // library must still work.
 #include "support.h"
 
-using twincam::test::Case;
-using twincam::test::Fault;
-using twincam::test::Lines;
-using twincam::test::Msg;
-using twincam::test::R;
-using twincam::test::Report;
+using namespace twincam::test;
 
 namespace {
 
 // Camera 0 before the operation: nothing done yet; opened and closed again;
 // open. Every open is at 30 fps, 64x48 (a frame of 4608 bytes).
-enum State { Fresh, Closed0, Open0 };
+enum State { kFresh, kClosed, kOpen };
 const char *const kStateNames[] = {"Fresh", "Closed", "Open"};
 
 // One way a call fails: the value the stand-in is told to answer, how its
@@ -82,13 +77,13 @@ std::vector<Site> OpenSites(State state) {
     std::vector<Site> sites;
     // A failed initialisation is not examined: the uninitialised service
     // then has no valid status to give.
-    if (state == Fresh) {
+    if (state == kFresh) {
         sites.push_back({"MediaLibInit", TWINCAM_SIM_OP_INIT, "MediaLibInit() = {}", "1", kError,
                          Fixed({R(Msg::InvalidStatus, 0, 0)}), Cleanup::None, {"QueryCameraStatus(0) = 0"}});
     }
-    sites.push_back({"QueryCameraStatus", TWINCAM_SIM_OP_STATUS, "QueryCameraStatus(0) = {}", state == Open0 ? "1" : "2", kStatus,
+    sites.push_back({"QueryCameraStatus", TWINCAM_SIM_OP_STATUS, "QueryCameraStatus(0) = {}", state == kOpen ? "1" : "2", kStatus,
                      Showing(Msg::InvalidStatus, 0)});
-    if (state != Open0) {
+    if (state != kOpen) {
         sites.push_back({"OpenCamera", TWINCAM_SIM_OP_OPEN, "OpenCamera(0) = {}", "1", kError, Fixed({R(Msg::OpenRefused, 0)})});
     }
     for (Site &s : Properties(true)) sites.push_back(std::move(s));
@@ -98,26 +93,24 @@ std::vector<Site> OpenSites(State state) {
 struct Script {
     const char *operation;
     State state;
-    std::function<int32_t(CameraFrame *)> call;
+    Call call;
     std::vector<Site> sites;
 };
 
-int32_t Opens(CameraFrame *) { return OpenCameraEx(0, 30, 64, 48); }
-
 const std::vector<Script> &Scripts() {
     static const std::vector<Script> scripts = {
-        {"HwInit", Fresh, [](CameraFrame *) { return HwInit(), 0; },
+        {"HwInit", kFresh, [](CameraFrame *) { return HwInit(), 0; },
          {{"MediaLibInit", TWINCAM_SIM_OP_INIT, "MediaLibInit() = {}", "1", kError, Fixed({})}}},
-        {"CameraInit", Fresh, [](CameraFrame *) { return CameraInit(0, 30, 64, 48); }, {}},
-        {"ConfigCamera", Open0, [](CameraFrame *) { return ConfigCamera(0, 30, 64, 48); }, Properties(false)},
-        {"OpenCameraEx", Fresh, Opens, OpenSites(Fresh)},
-        {"OpenCameraEx", Closed0, Opens, OpenSites(Closed0)},
-        {"OpenCameraEx", Open0, Opens, OpenSites(Open0)},
-        {"ReadCameraFrame", Open0, [](CameraFrame *f) { return ReadCameraFrame(0, f); },
+        {"CameraInit", kFresh, [](CameraFrame *) { return CameraInit(0, 30, 64, 48); }, {}},
+        {"ConfigCamera", kOpen, Configuring(0, 30, 64, 48), Properties(false)},
+        {"OpenCameraEx", kFresh, Opening(0, 30, 64, 48), OpenSites(kFresh)},
+        {"OpenCameraEx", kClosed, Opening(0, 30, 64, 48), OpenSites(kClosed)},
+        {"OpenCameraEx", kOpen, Opening(0, 30, 64, 48), OpenSites(kOpen)},
+        {"ReadCameraFrame", kOpen, Reading(0),
          {{"acldvppMalloc", TWINCAM_SIM_OP_MALLOC, "acldvppMalloc(4608) = {}", "0 -> #1", kAlloc, Showing(Msg::MallocFailed, 4608)},
           {"ReadFrameFromCamera", TWINCAM_SIM_OP_READ, "ReadFrameFromCamera(0, #1, 4608) = {}", "1 -> 4608", kRead,
            Showing(Msg::ReadFailed, 0), Cleanup::FreeBuffer}}},
-        {"CloseCameraEx", Open0, [](CameraFrame *) { return CloseCameraEx(0); },
+        {"CloseCameraEx", kOpen, Closing(0),
          {{"CloseCamera", TWINCAM_SIM_OP_CLOSE, "CloseCamera(0) = {}", "1", kError, Fixed({R(Msg::CloseFailed, 0)})}}},
     };
     return scripts;
@@ -126,13 +119,11 @@ const std::vector<Script> &Scripts() {
 // Enters the state, then schedules the faults.
 std::function<void()> Setup(State state, std::vector<Fault> faults) {
     return [state, faults] {
-        if (state != Fresh) {
-            ASSERT_EQ(OpenCameraEx(0, 30, 64, 48), 0);
-        }
-        if (state == Closed0) {
+        if (state != kFresh) Open0();
+        if (state == kClosed) {
             ASSERT_EQ(CloseCameraEx(0), 0);
         }
-        ASSERT_TRUE(twincam::test::ScheduleFaults(faults));
+        ASSERT_TRUE(ScheduleFaults(faults));
     };
 }
 
@@ -141,11 +132,11 @@ std::vector<Case> Generate() {
     for (const Script &script : Scripts()) {
         const std::string stem = std::string(script.operation) + "_" + kStateNames[script.state];
         const bool opens = stem.rfind("OpenCameraEx", 0) == 0;
-        Case nominal{stem, Setup(script.state, {}), script.call, {0, {}, {}, {}, script.state == Open0}};
+        Case nominal{stem, Setup(script.state, {}), script.call, {0, {}, {}, {}, script.state == kOpen}};
         if (opens) nominal.expected = {0, {}, {R(Msg::OpenSuccess, 0)}, {}, true};
         if (stem == "CloseCameraEx_Open") nominal.expected.open = false;
         // Only a first successful open (or CameraInit itself) fills the record.
-        if (script.state == Fresh && (opens || stem == "CameraInit_Fresh")) {
+        if (script.state == kFresh && (opens || stem == "CameraInit_Fresh")) {
             nominal.expected.record = CameraRecord{true, 0, 30, 64, 48, 4608};
         }
         for (const Site &site : script.sites) nominal.expected.calls.push_back(Fill(site.call, site.ok));
@@ -163,7 +154,7 @@ std::vector<Case> Generate() {
                 calls.push_back(Fill(site.call, kind.result));
                 calls.insert(calls.end(), site.then.begin(), site.then.end());
                 c.expected = {script.operation == std::string("HwInit") ? 0 : 1, calls, site.reports(kind.shown), {},
-                              script.state == Open0};
+                              script.state == kOpen};
                 if (site.cleanup == Cleanup::None) {
                     cases.push_back(c);
                     continue;
@@ -200,7 +191,7 @@ TEST_P(Faults, AtEveryCallOfEveryOperation) {
     // And the library goes on working, but for a failed initialisation,
     // which is never retried.
     twincam_sim_clear_faults();
-    twincam::test::Sinks quiet;
+    Sinks quiet;
     if (!c.expected.calls.empty() && c.expected.calls[0] == "MediaLibInit() = 0") {
         const uint64_t inits = twincam_sim_call_count(TWINCAM_SIM_OP_INIT);
         EXPECT_EQ(OpenCameraEx(0, 30, 64, 48), 1);
@@ -215,6 +206,6 @@ TEST_P(Faults, AtEveryCallOfEveryOperation) {
     EXPECT_EQ(twincam_sim_live_buffers(), c.expected.live);
 }
 
-INSTANTIATE_TEST_SUITE_P(, Faults, testing::ValuesIn(Generate()), twincam::test::CaseName);
+INSTANTIATE_TEST_SUITE_P(, Faults, testing::ValuesIn(Generate()), CaseName);
 
 }  // namespace

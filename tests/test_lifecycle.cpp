@@ -4,15 +4,12 @@
 // open. Faults at each platform call are the fault matrix's.
 #include "support.h"
 
-using twincam::test::Case;
-using twincam::test::Msg;
-using twincam::test::R;
+using namespace twincam::test;
 
 namespace {
 
-// Camera 0 opened at 30 fps, 64x48; opened and closed; then opened again at
-// 32x24; only camera 1 open.
-void Open0() { ASSERT_EQ(OpenCameraEx(0, 30, 64, 48), 0); }
+// The states besides Open0 (camera 0 opened at 30 fps, 64x48): opened and
+// closed; then opened again at 32x24; only camera 1 open.
 void Closed0() {
     Open0();
     ASSERT_EQ(CloseCameraEx(0), 0);
@@ -23,60 +20,55 @@ void Reopened() {
 }
 void OtherOpen() { ASSERT_EQ(OpenCameraEx(1, 30, 64, 48), 0); }
 
-int32_t Opens(CameraFrame *) { return OpenCameraEx(0, 30, 64, 48); }
-int32_t OpensBadId(CameraFrame *) { return OpenCameraEx(-1, 30, 64, 48); }
-int32_t OpensHuge(CameraFrame *) { return OpenCameraEx(0, 30, 32768, 32768); }
-int32_t Configures(CameraFrame *) { return ConfigCamera(0, 15, 64, 48); }
-int32_t Reads(CameraFrame *f) { return ReadCameraFrame(0, f); }
-int32_t Closes(CameraFrame *) { return CloseCameraEx(0); }
+const Call kOpen = Opening(0, 30, 64, 48), kConfig = Configuring(0, 15, 64, 48), kRead = Reading(0), kClose = Closing(0);
 
 const std::string kFps30 = "SetCameraProperty(0, FrameRate, 30) = 1", kRes = "SetCameraProperty(0, Resolution, 64x48) = 1",
                   kMode = "SetCameraProperty(0, Mode, 1) = 1", kFps15 = "SetCameraProperty(0, FrameRate, 15) = ";
 const auto kInfo = R(Msg::OpenSuccess, 0);
 const CameraRecord kFilled = {true, 0, 30, 64, 48, 4608};
 const auto kUnsupported = R(Msg::OpenUnsupported, 0, 32768, 32768);
-const std::string kAlloc = "acldvppMalloc(4608) = 0 -> #1", kRead = "ReadFrameFromCamera(0, #1, 4608) = ";
+const std::string kAlloc = "acldvppMalloc(4608) = 0 -> #1", kReadCall = "ReadFrameFromCamera(0, #1, 4608) = ";
 
 const Case kCases[] = {
     // OpenCameraEx(0, 30, 64, 48)
-    {"Fresh_Open", {}, Opens,
+    {"Fresh_Open", {}, kOpen,
      {0, {"MediaLibInit() = 1", "QueryCameraStatus(0) = 2", "OpenCamera(0) = 1", kFps30, kRes, kMode}, {kInfo}, kFilled, true}},
-    {"Fresh_Open_StatusSaysOpenButClosed", [] { twincam::test::ScheduleFaults({{TWINCAM_SIM_OP_STATUS, 1, Open}}); }, Opens,
+    {"Fresh_Open_StatusSaysOpenButClosed", [] { ScheduleFaults({{TWINCAM_SIM_OP_STATUS, 1, Open}}); }, kOpen,
      {1, {"MediaLibInit() = 1", "QueryCameraStatus(0) = 1", "SetCameraProperty(0, FrameRate, 30) = 0", "CloseCamera(0) = 0"},
       {R(Msg::FpsFailed), R(Msg::PropertyFailed, 0)}, {}, false}},
-    {"Open_Open", Open0, Opens, {0, {"QueryCameraStatus(0) = 1", kFps30, kRes, kMode}, {kInfo}, {}, true}},
-    {"Closed_Open", Closed0, Opens, {0, {"QueryCameraStatus(0) = 2", "OpenCamera(0) = 1", kFps30, kRes, kMode}, {kInfo}, {}, true}},
-    {"Reopened_Open", Reopened, Opens, {0, {"QueryCameraStatus(0) = 1", kFps30, kRes, kMode}, {kInfo}, {}, true}},
-    {"OtherOpen_Open", OtherOpen, Opens,
+    {"Open_Open", Open0, kOpen, {0, {"QueryCameraStatus(0) = 1", kFps30, kRes, kMode}, {kInfo}, {}, true}},
+    {"Closed_Open", Closed0, kOpen, {0, {"QueryCameraStatus(0) = 2", "OpenCamera(0) = 1", kFps30, kRes, kMode}, {kInfo}, {}, true}},
+    {"Reopened_Open", Reopened, kOpen, {0, {"QueryCameraStatus(0) = 1", kFps30, kRes, kMode}, {kInfo}, {}, true}},
+    {"OtherOpen_Open", OtherOpen, kOpen,
      {0, {"QueryCameraStatus(0) = 2", "OpenCamera(0) = 1", kFps30, kRes, kMode}, {kInfo}, kFilled, true}},
-    {"Fresh_OpenBadId", {}, OpensBadId, {1, {}, {R(Msg::OpenInvalidId, -1)}, {}, false}},
-    {"Open_OpenBadId", Open0, OpensBadId, {1, {}, {R(Msg::OpenInvalidId, -1)}, {}, true}},
-    {"Fresh_OpenHugeResolution", {}, OpensHuge, {1, {}, {kUnsupported}, {}, false}},
-    {"Open_OpenHugeResolution", Open0, OpensHuge, {1, {}, {kUnsupported}, {}, true}},
+    {"Fresh_OpenBadId", {}, Opening(-1, 30, 64, 48), {1, {}, {R(Msg::OpenInvalidId, -1)}, {}, false}},
+    {"Open_OpenBadId", Open0, Opening(-1, 30, 64, 48), {1, {}, {R(Msg::OpenInvalidId, -1)}, {}, true}},
+    {"Fresh_OpenHugeResolution", {}, Opening(0, 30, 32768, 32768), {1, {}, {kUnsupported}, {}, false}},
+    {"Open_OpenHugeResolution", Open0, Opening(0, 30, 32768, 32768), {1, {}, {kUnsupported}, {}, true}},
     // ConfigCamera(0, 15, 64, 48)
-    {"Fresh_Config", {}, Configures, {1, {kFps15 + "0"}, {R(Msg::FpsFailed)}, {}, false}},
-    {"Open_Config", Open0, Configures, {0, {kFps15 + "1", kRes, kMode}, {}, {}, true}},
-    {"Closed_Config", Closed0, Configures, {1, {kFps15 + "0"}, {R(Msg::FpsFailed)}, {}, false}},
-    {"Reopened_Config", Reopened, Configures, {0, {kFps15 + "1", kRes, kMode}, {}, {}, true}},
-    {"OtherOpen_Config", OtherOpen, Configures, {1, {kFps15 + "0"}, {R(Msg::FpsFailed)}, {}, false}},
+    {"Fresh_Config", {}, kConfig, {1, {kFps15 + "0"}, {R(Msg::FpsFailed)}, {}, false}},
+    {"Open_Config", Open0, kConfig, {0, {kFps15 + "1", kRes, kMode}, {}, {}, true}},
+    {"Closed_Config", Closed0, kConfig, {1, {kFps15 + "0"}, {R(Msg::FpsFailed)}, {}, false}},
+    {"Reopened_Config", Reopened, kConfig, {0, {kFps15 + "1", kRes, kMode}, {}, {}, true}},
+    {"OtherOpen_Config", OtherOpen, kConfig, {1, {kFps15 + "0"}, {R(Msg::FpsFailed)}, {}, false}},
     // ReadCameraFrame(0, &frame)
-    {"Fresh_Read_ZeroFrameSize", {}, Reads, {1, {"acldvppMalloc(0) = 100000"}, {R(Msg::MallocFailed, 0, 100000)}, {}, false}},
-    {"Open_Read", Open0, Reads, {0, {kAlloc, kRead + "1 -> 4608"}, {}, {}, true}},
-    {"Closed_Read", Closed0, Reads, {1, {kAlloc, kRead + "0 -> 0", "acldvppFree(#1) = 0"}, {R(Msg::ReadFailed, 0, 0)}, {}, false}},
+    {"Fresh_Read_ZeroFrameSize", {}, kRead, {1, {"acldvppMalloc(0) = 100000"}, {R(Msg::MallocFailed, 0, 100000)}, {}, false}},
+    {"Open_Read", Open0, kRead, {0, {kAlloc, kReadCall + "1 -> 4608"}, {}, {}, true}},
+    {"Closed_Read", Closed0, kRead, {1, {kAlloc, kReadCall + "0 -> 0", "acldvppFree(#1) = 0"}, {R(Msg::ReadFailed, 0, 0)}, {}, false}},
     // The record keeps the first open's frame size; the camera delivers 32x24.
-    {"Reopened_Read_FrameSizeOfFirstOpen", Reopened, Reads,
-     {1, {kAlloc, kRead + "1 -> 1152", "acldvppFree(#1) = 0"}, {R(Msg::ReadFailed, 0, 1152)}, {}, true}},
-    {"OtherOpen_Read_ZeroFrameSize", OtherOpen, Reads,
+    {"Reopened_Read_FrameSizeOfFirstOpen", Reopened, kRead,
+     {1, {kAlloc, kReadCall + "1 -> 1152", "acldvppFree(#1) = 0"}, {R(Msg::ReadFailed, 0, 1152)}, {}, true}},
+    {"OtherOpen_Read_ZeroFrameSize", OtherOpen, kRead,
      {1, {"acldvppMalloc(0) = 100000"}, {R(Msg::MallocFailed, 0, 100000)}, {}, false}},
-    {"Open_ReadBadId", Open0, [](CameraFrame *f) { return ReadCameraFrame(2, f); }, {1, {}, {R(Msg::ReadInvalidId, 2)}, {}, true}},
-    {"Open_ReadNullRecord", Open0, [](CameraFrame *) { return ReadCameraFrame(0, nullptr); },
+    {"Open_ReadBadId", Open0, Reading(2), {1, {}, {R(Msg::ReadInvalidId, 2)}, {}, true}},
+    {"Open_ReadNullRecord", Open0, ReadingNull(0),
      {1, {}, {R(Msg::ReadNullRecord, 0)}, {}, true}},
     // CloseCameraEx(0)
-    {"Fresh_Close", {}, Closes, {1, {"CloseCamera(0) = 0"}, {R(Msg::CloseFailed, 0)}, {}, false}},
-    {"Open_Close", Open0, Closes, {0, {"CloseCamera(0) = 1"}, {}, {}, false}},
-    {"Closed_Close", Closed0, Closes, {1, {"CloseCamera(0) = 0"}, {R(Msg::CloseFailed, 0)}, {}, false}},
-    {"Reopened_Close", Reopened, Closes, {0, {"CloseCamera(0) = 1"}, {}, {}, false}},
-    {"OtherOpen_Close", OtherOpen, Closes, {1, {"CloseCamera(0) = 0"}, {R(Msg::CloseFailed, 0)}, {}, false}},
+    {"Fresh_Close", {}, kClose, {1, {"CloseCamera(0) = 0"}, {R(Msg::CloseFailed, 0)}, {}, false}},
+    {"Open_Close", Open0, kClose, {0, {"CloseCamera(0) = 1"}, {}, {}, false}},
+    {"Closed_Close", Closed0, kClose, {1, {"CloseCamera(0) = 0"}, {R(Msg::CloseFailed, 0)}, {}, false}},
+    {"Reopened_Close", Reopened, kClose, {0, {"CloseCamera(0) = 1"}, {}, {}, false}},
+    {"OtherOpen_Close", OtherOpen, kClose, {1, {"CloseCamera(0) = 0"}, {R(Msg::CloseFailed, 0)}, {}, false}},
 };
 TWINCAM_CASES(Lifecycle, EveryCallInEveryState, kCases);
 

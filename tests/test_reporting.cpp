@@ -6,57 +6,52 @@
 
 #include "support.h"
 
-using twincam::test::Case;
-using twincam::test::Fault;
-using twincam::test::Msg;
-using twincam::test::R;
+using namespace twincam::test;
 
 namespace {
 
-void Open0() { ASSERT_EQ(OpenCameraEx(0, 30, 64, 48), 0); }
 // Camera 0 open, and a fault aimed at the next calls.
 std::function<void()> Open0With(Fault fault) {
     return [fault] {
         Open0();
-        ASSERT_TRUE(twincam::test::ScheduleFaults({fault}));
+        ASSERT_TRUE(ScheduleFaults({fault}));
     };
 }
-int32_t Read0(CameraFrame *frame) { return ReadCameraFrame(0, frame); }
 const std::string kFirstOpen1[] = {"MediaLibInit() = 1", "QueryCameraStatus(1) = 2", "OpenCamera(1) = 1"};
 const std::string kAlloc = "acldvppMalloc(4608) = 0 -> #1";
 
 const Case kCases[] = {
-    {"OpenSuccess", {}, [](CameraFrame *) { return OpenCameraEx(1, 30, 64, 48); },
+    {"OpenSuccess", {}, Opening(1, 30, 64, 48),
      {0, {kFirstOpen1[0], kFirstOpen1[1], kFirstOpen1[2], "SetCameraProperty(1, FrameRate, 30) = 1",
           "SetCameraProperty(1, Resolution, 64x48) = 1", "SetCameraProperty(1, Mode, 1) = 1"},
       {R(Msg::OpenSuccess, 1)}, CameraRecord{true, 1, 30, 64, 48, 4608}, true, 0, 1}},
-    {"InvalidId", {}, [](CameraFrame *) { return OpenCameraEx(-7, 30, 64, 48); }, {1, {}, {R(Msg::OpenInvalidId, -7)}}},
-    {"UnsupportedResolution", {}, [](CameraFrame *) { return OpenCameraEx(1, 30, 65536, 65536); },
+    {"InvalidId", {}, Opening(-7, 30, 64, 48), {1, {}, {R(Msg::OpenInvalidId, -7)}}},
+    {"UnsupportedResolution", {}, Opening(1, 30, 65536, 65536),
      {1, {}, {R(Msg::OpenUnsupported, 1, 65536, 65536)}, {}, false, 0, 1}},
-    {"OpenRefused", [] { twincam::test::ScheduleFaults({{TWINCAM_SIM_OP_OPEN, 1, 0}}); },
-     [](CameraFrame *) { return OpenCameraEx(0, 30, 64, 48); },
+    {"OpenRefused", [] { ScheduleFaults({{TWINCAM_SIM_OP_OPEN, 1, 0}}); },
+     Opening(0, 30, 64, 48),
      {1, {"MediaLibInit() = 1", "QueryCameraStatus(0) = 2", "OpenCamera(0) = 0"}, {R(Msg::OpenRefused, 0)}, {}, false}},
-    {"InvalidStatusTwoArguments", [] { twincam::test::ScheduleFaults({{TWINCAM_SIM_OP_STATUS, 1, 7}}); },
-     [](CameraFrame *) { return OpenCameraEx(1, 30, 64, 48); },
+    {"InvalidStatusTwoArguments", [] { ScheduleFaults({{TWINCAM_SIM_OP_STATUS, 1, 7}}); },
+     Opening(1, 30, 64, 48),
      {1, {"MediaLibInit() = 1", "QueryCameraStatus(1) = 7"}, {R(Msg::InvalidStatus, 1, 7)}, {}, false, 0, 1}},
-    {"FpsRefusedInsideOpen", {}, [](CameraFrame *) { return OpenCameraEx(0, 0, 64, 48); },
+    {"FpsRefusedInsideOpen", {}, Opening(0, 0, 64, 48),
      {1, {"MediaLibInit() = 1", "QueryCameraStatus(0) = 2", "OpenCamera(0) = 1", "SetCameraProperty(0, FrameRate, 0) = 0",
           "CloseCamera(0) = 1"},
       {R(Msg::FpsFailed), R(Msg::PropertyFailed, 0)}, {}, false}},
-    {"ResolutionRefused", Open0, [](CameraFrame *) { return ConfigCamera(0, 30, 63, 48); },
+    {"ResolutionRefused", Open0, Configuring(0, 30, 63, 48),
      {1, {"SetCameraProperty(0, FrameRate, 30) = 1", "SetCameraProperty(0, Resolution, 63x48) = 0"}, {R(Msg::ResolutionFailed)}}},
-    {"ModeRefused", Open0With({TWINCAM_SIM_OP_SETPROP, 3, 0}), [](CameraFrame *) { return ConfigCamera(0, 30, 64, 48); },
+    {"ModeRefused", Open0With({TWINCAM_SIM_OP_SETPROP, 3, 0}), Configuring(0, 30, 64, 48),
      {1, {"SetCameraProperty(0, FrameRate, 30) = 1", "SetCameraProperty(0, Resolution, 64x48) = 1",
           "SetCameraProperty(0, Mode, 1) = 0"},
       {R(Msg::ModeFailed, 1)}}},
-    {"MallocRefused", Open0With({TWINCAM_SIM_OP_MALLOC, 1, 207001}), Read0,
+    {"MallocRefused", Open0With({TWINCAM_SIM_OP_MALLOC, 1, 207001}), Reading(0),
      {1, {"acldvppMalloc(4608) = 207001"}, {R(Msg::MallocFailed, 4608, 207001)}}},
-    {"ShortFrame", Open0With({TWINCAM_SIM_OP_READ, 1, TWINCAM_SIM_READ_SHORT}), Read0,
+    {"ShortFrame", Open0With({TWINCAM_SIM_OP_READ, 1, TWINCAM_SIM_READ_SHORT}), Reading(0),
      {1, {kAlloc, "ReadFrameFromCamera(0, #1, 4608) = 1 -> 4607", "acldvppFree(#1) = 0"}, {R(Msg::ReadFailed, 0, 4607)}}},
-    {"ReadInvalidId", {}, [](CameraFrame *f) { return ReadCameraFrame(2, f); }, {1, {}, {R(Msg::ReadInvalidId, 2)}}},
-    {"ReadNullRecord", {}, [](CameraFrame *) { return ReadCameraFrame(1, nullptr); },
+    {"ReadInvalidId", {}, Reading(2), {1, {}, {R(Msg::ReadInvalidId, 2)}}},
+    {"ReadNullRecord", {}, ReadingNull(1),
      {1, {}, {R(Msg::ReadNullRecord, 1)}, {}, {}, 0, 1}},
-    {"CloseRefused", {}, [](CameraFrame *) { return CloseCameraEx(1); },
+    {"CloseRefused", {}, Closing(1),
      {1, {"CloseCamera(1) = 0"}, {R(Msg::CloseFailed, 1)}, {}, false, 0, 1}},
 };
 TWINCAM_CASES(Reporting, BothSinksInOrder, kCases);
@@ -64,7 +59,7 @@ TWINCAM_CASES(Reporting, BothSinksInOrder, kCases);
 // Each site reports its own line, so a log record leads back to the code.
 TEST(ReportingSites, DistinctLinesPerMessage) {
     ASSERT_EQ(OpenCameraEx(0, 30, 64, 48), 0);
-    twincam::test::Sinks sinks;
+    Sinks sinks;
     ConfigCamera(0, 0, 64, 48);
     ConfigCamera(0, 30, 63, 48);
     OpenCameraEx(5, 30, 64, 48);
@@ -97,7 +92,7 @@ TEST(ReportingSites, FailingStdoutChangesNoResult) {
         close(saved);
         std::clearerr(stdout);
         EXPECT_EQ(std::vector<int32_t>(std::begin(results), std::end(results)), (std::vector<int32_t>{1, 0, 0, 0, 1}));
-        EXPECT_EQ(twincam::test::Log().size(), 3u) << (target ? target : "closed");
+        EXPECT_EQ(Log().size(), 3u) << (target ? target : "closed");
         if (results[2] == 0) {
             EXPECT_EQ(acldvppFree(frame.data), 0);
         }

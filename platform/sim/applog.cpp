@@ -5,8 +5,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
-#include <vector>
 
+#include "ring.h"
 #include "sim_core.h"
 
 namespace twincam::sim {
@@ -23,9 +23,7 @@ int32_t ParseLogLevel(const char *text) {
 
 struct Log {
     std::mutex mutex;
-    std::vector<twincam_sim_log_record> records = std::vector<twincam_sim_log_record>(TWINCAM_SIM_LOG_CAPACITY);
-    size_t head = 0;
-    size_t size = 0;
+    Ring<twincam_sim_log_record> records{TWINCAM_SIM_LOG_CAPACITY};
     int32_t echoLevel = ACL_ERROR;
     twincam_sim_log_hook hook = nullptr;
     void *hookUser = nullptr;
@@ -71,9 +69,7 @@ void AppLog(int32_t level, const char *func, const char *file, uint32_t line, co
     bool echo = false;
     {
         std::lock_guard<std::mutex> lock(l.mutex);
-        l.records[(l.head + l.size) % l.records.size()] = record;
-        if (l.size < l.records.size()) ++l.size;
-        else l.head = (l.head + 1) % l.records.size();
+        l.records.Push(record);
         hook = l.hook;
         user = l.hookUser;
         echo = record.level >= l.echoLevel;
@@ -89,7 +85,7 @@ void AppLog(int32_t level, const char *func, const char *file, uint32_t line, co
 
 void LogReset() {
     std::lock_guard<std::mutex> lock(L().mutex);
-    L().head = L().size = 0;
+    L().records.Clear();
 }
 
 }  // namespace twincam::sim
@@ -100,15 +96,12 @@ extern "C" {
 
 TWINCAM_SIM_EXPORT size_t twincam_sim_log_size(void) {
     std::lock_guard<std::mutex> lock(L().mutex);
-    return L().size;
+    return L().records.Size();
 }
 
 TWINCAM_SIM_EXPORT int twincam_sim_log_get(size_t index, twincam_sim_log_record *out) {
-    Log &l = L();
-    std::lock_guard<std::mutex> lock(l.mutex);
-    if (index >= l.size || out == nullptr) return -1;
-    *out = l.records[(l.head + index) % l.records.size()];
-    return 0;
+    std::lock_guard<std::mutex> lock(L().mutex);
+    return L().records.Get(index, out) ? 0 : -1;
 }
 
 TWINCAM_SIM_EXPORT void twincam_sim_log_clear(void) { LogReset(); }

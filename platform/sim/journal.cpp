@@ -1,38 +1,33 @@
 // The journal: the most recent platform calls, oldest first.
-#include <array>
 #include <mutex>
 
 #include "ops.h"
+#include "ring.h"
 #include "sim_core.h"
 
 namespace twincam::sim {
 namespace {
 
-struct Ring {
+struct Calls {
     std::mutex mutex;
-    std::array<twincam_sim_call, TWINCAM_SIM_JOURNAL_CAPACITY> calls{};
-    size_t head = 0;  // index of the oldest entry
-    size_t size = 0;
+    Ring<twincam_sim_call> ring{TWINCAM_SIM_JOURNAL_CAPACITY};
 };
 
-Ring &R() {
-    static Ring ring;
-    return ring;
+Calls &C() {
+    static Calls calls;
+    return calls;
 }
 
 }  // namespace
 
 void Journal(const twincam_sim_call &call) {
-    Ring &r = R();
-    std::lock_guard<std::mutex> lock(r.mutex);
-    r.calls[(r.head + r.size) % r.calls.size()] = call;
-    if (r.size < r.calls.size()) ++r.size;
-    else r.head = (r.head + 1) % r.calls.size();
+    std::lock_guard<std::mutex> lock(C().mutex);
+    C().ring.Push(call);
 }
 
 void JournalReset() {
-    std::lock_guard<std::mutex> lock(R().mutex);
-    R().head = R().size = 0;
+    std::lock_guard<std::mutex> lock(C().mutex);
+    C().ring.Clear();
 }
 
 }  // namespace twincam::sim
@@ -42,16 +37,13 @@ using namespace twincam::sim;
 extern "C" {
 
 TWINCAM_SIM_EXPORT size_t twincam_sim_journal_size(void) {
-    std::lock_guard<std::mutex> lock(R().mutex);
-    return R().size;
+    std::lock_guard<std::mutex> lock(C().mutex);
+    return C().ring.Size();
 }
 
 TWINCAM_SIM_EXPORT int twincam_sim_journal_get(size_t index, twincam_sim_call *out) {
-    Ring &r = R();
-    std::lock_guard<std::mutex> lock(r.mutex);
-    if (index >= r.size || out == nullptr) return -1;
-    *out = r.calls[(r.head + index) % r.calls.size()];
-    return 0;
+    std::lock_guard<std::mutex> lock(C().mutex);
+    return C().ring.Get(index, out) ? 0 : -1;
 }
 
 TWINCAM_SIM_EXPORT size_t twincam_sim_journal_format(size_t index, char *buf, size_t len) {

@@ -15,8 +15,8 @@
 #include <vector>
 
 #include "frame_sink.h"
+#include "camera_options.h"
 #include "run_control.h"
-#include "size.h"
 #include "stamp.h"
 #include "stats.h"
 #include "twincam/camera.h"
@@ -28,10 +28,8 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
-struct Options {
-    std::vector<int> cameras;
-    int fps = 30;
-    int width = 640, height = 480;
+struct Options : CameraOptions {
+    Options() { size = "640x480"; }
     int frames = 10;
     std::string output = "captures";
     std::vector<std::string> formats = {"png"};
@@ -109,13 +107,9 @@ private:
 };
 
 int ParseOptions(int argc, char **argv, Options *opt) {
-    std::string size = "640x480";
     CLI::App app{"Capture frames from twincam cameras into PNG, JPEG, NV12 or Y4M files.", "twincam-capture"};
     app.set_version_flag("--version", "twincam-capture " TWINCAM_VERSION);
-    app.add_option("--camera", opt->cameras, "Camera to read, 0 or 1; repeat for both (default 0)")
-        ->check(CLI::Range(0, 1));
-    app.add_option("--fps", opt->fps, "Frame rate, frames per second")->check(CLI::PositiveNumber)->capture_default_str();
-    app.add_option("--size", size, "Resolution WxH, in pixels")->capture_default_str();
+    AddCameraOptions(app, *opt, "Camera to read, 0 or 1; repeat for both (default 0)");
     app.add_option("--frames", opt->frames, "Frames to capture per camera")
         ->check(CLI::PositiveNumber)
         ->capture_default_str();
@@ -149,14 +143,7 @@ int ParseOptions(int argc, char **argv, Options *opt) {
         std::fprintf(stderr, "%s\nRun with --help for more information.\n", what.c_str());
         return kExitUsage;
     };
-    if (!ParseSize(size, &opt->width, &opt->height)) {
-        return usage("--size: '" + size + "' is not WxH with positive numbers");
-    }
-    if (opt->cameras.empty()) opt->cameras.push_back(0);
-    if (opt->cameras.size() > 2) return usage("--camera: at most two cameras, 0 and 1");
-    if (opt->cameras.size() == 2 && opt->cameras[0] == opt->cameras[1]) {
-        return usage("--camera: camera " + std::to_string(opt->cameras[0]) + " given twice");
-    }
+    if (const std::string wrong = CheckCameraOptions(*opt, {0}); !wrong.empty()) return usage(wrong);
     std::vector<std::string> formats;
     for (const std::string &f : opt->formats) {
         const std::vector<std::string> each = f == "both" ? std::vector<std::string>{"png", "nv12"}

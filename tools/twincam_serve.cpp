@@ -23,10 +23,10 @@
 #include <thread>
 #include <vector>
 
+#include "camera_options.h"
 #include "process.h"
 #include "run_control.h"
 #include "serve_page.h"
-#include "size.h"
 #include "stamp.h"
 #include "twincam/camera.h"
 #include "twincam/platform/acl_runtime.h"
@@ -39,10 +39,8 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
-struct Options {
-    std::vector<int> cameras;
-    int fps = 30;
-    int width = 1280, height = 720;
+struct Options : CameraOptions {
+    Options() { size = "1280x720"; }
     std::string listen = "127.0.0.1:8080";
     int quality = 80;
     int maxClients = 16;
@@ -261,13 +259,9 @@ bool ParseListen(const std::string &text, std::string *host, int *port) {
 int main(int argc, char **argv) {
     // 1. Options.
     Options opt;
-    std::string size = "1280x720";
     CLI::App app{"Serve twincam cameras live to a browser: a page, MJPEG streams, snapshots and figures.",
                  "twincam-serve"};
-    app.add_option("--camera", opt.cameras, "Camera to serve, 0 or 1; repeat for both (default both)")
-        ->check(CLI::Range(0, 1));
-    app.add_option("--fps", opt.fps, "Frame rate")->check(CLI::Range(1, 240))->capture_default_str();
-    app.add_option("--size", size, "Resolution WxH")->capture_default_str();
+    AddCameraOptions(app, opt, "Camera to serve, 0 or 1; repeat for both (default both)", CLI::Range(1, 240));
     app.add_option("--listen", opt.listen, "HOST:PORT to listen on (port 0 picks a free one)")->capture_default_str();
     app.add_option("--quality", opt.quality, "JPEG quality")->check(CLI::Range(1, 100))->capture_default_str();
     app.add_option("--max-clients", opt.maxClients, "Streams served at once; more get 503")
@@ -281,12 +275,12 @@ int main(int argc, char **argv) {
     }
     std::string host;
     int port = 0;
-    if (!ParseSize(size, &opt.width, &opt.height) || !ParseListen(opt.listen, &host, &port)) {
-        std::fprintf(stderr, "--size is WxH and --listen HOST:PORT\nRun with --help for more information.\n");
+    std::string wrong = CheckCameraOptions(opt, {0, 1});
+    if (wrong.empty() && !ParseListen(opt.listen, &host, &port)) wrong = "--listen: '" + opt.listen + "' is not HOST:PORT";
+    if (!wrong.empty()) {
+        std::fprintf(stderr, "%s\nRun with --help for more information.\n", wrong.c_str());
         return kExitUsage;
     }
-    if (opt.cameras.empty()) opt.cameras = {0, 1};
-    if (opt.cameras.size() == 2 && opt.cameras[0] == opt.cameras[1]) opt.cameras.pop_back();
 
     // 2. Ctrl-C and SIGTERM shut down cleanly.
     InstallStopHandlers();

@@ -42,16 +42,6 @@ TEST_F(Config, RefusedModeReportsTheModeValue) {
     EXPECT_EQ(CameraInfo(0).width, 320);
 }
 
-TEST_F(Config, AnyIdGoesToTheService) {
-    Verify(Configuring(7, 30, 64, 48), {1, {"SetCameraProperty(7, FrameRate, 30) = 0"}, {R(Msg::FpsFailed)}});
-    Verify(Configuring(-1, 30, 64, 48), {1, {"SetCameraProperty(-1, FrameRate, 30) = 0"}, {R(Msg::FpsFailed)}});
-}
-
-TEST_F(Config, ClosedCameraRefusesConfiguration) {
-    ASSERT_EQ(CloseCameraEx(0), 0);
-    Verify(Configuring(0, 30, 64, 48), {1, {"SetCameraProperty(0, FrameRate, 30) = 0"}, {R(Msg::FpsFailed)}});
-}
-
 // The registry never moves, whatever the parameters, accepted or not.
 TEST_F(Config, RegistryUntouchedForAnyParameters) {
     CameraManager before;

@@ -14,8 +14,8 @@
 #include <thread>
 #include <vector>
 
-#include "frame_sink.h"
 #include "camera_options.h"
+#include "frame_sink.h"
 #include "run_control.h"
 #include "stamp.h"
 #include "stats.h"

@@ -1,11 +1,8 @@
 // One file per frame: PNG, JPEG or the NV12 bytes as delivered.
-#include <turbojpeg.h>
-
 #include <atomic>
 #include <cstdio>
 #include <filesystem>
-#include <mutex>
-#include <vector>
+#include <string>
 
 #include "frame_sink.h"
 
@@ -58,37 +55,19 @@ private:
     std::string dir_;
 };
 
-// TurboJPEG from the planar form: the luma plane straight from the frame,
-// the chroma split into two planes; one compressor per writer thread.
+// One encoder per writer thread.
 class JpegFiles : public FileSink {
 public:
     JpegFiles(std::string dir, int quality) : dir_(std::move(dir)), quality_(quality) {}
     const char *name() const override { return "jpeg"; }
     std::string Write(const Frame &f) override {
-        thread_local Compressor c;
-        if (c.handle == nullptr) return "TurboJPEG could not start";
-        SplitChroma(f.view(), &c.u, &c.v);
-        const unsigned char *planes[3] = {f.data, c.u.data(), c.v.data()};
-        const int strides[3] = {f.width, f.width / 2, f.width / 2};
-        unsigned char *jpeg = nullptr;
-        unsigned long size = 0;
-        if (tjCompressFromYUVPlanes(c.handle, planes, f.width, strides, f.height, TJSAMP_420, &jpeg, &size, quality_,
-                                    TJFLAG_FASTDCT) != 0) {
-            return std::string("JPEG compression failed: ") + tjGetErrorStr2(c.handle);
-        }
-        std::string error = WriteRaw(FrameFileStem(dir_, f) + ".jpg", jpeg, size);
-        tjFree(jpeg);
-        return Count(std::move(error));
+        thread_local JpegEncoder encoder;
+        thread_local std::string jpeg;
+        if (std::string error = encoder.Encode(f.view(), quality_, &jpeg); !error.empty()) return error;
+        return Count(WriteRaw(FrameFileStem(dir_, f) + ".jpg", jpeg.data(), jpeg.size()));
     }
 
 private:
-    struct Compressor {
-        tjhandle handle = tjInitCompress();
-        std::vector<uint8_t> u, v;
-        ~Compressor() {
-            if (handle != nullptr) tjDestroy(handle);
-        }
-    };
     std::string dir_;
     int quality_;
 };

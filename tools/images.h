@@ -1,4 +1,4 @@
-// Pictures the capture tool writes: NV12 frames as PNG, raw NV12, and a
+// Pictures the tools write: NV12 frames as PNG, JPEG and raw NV12, and a
 // contact sheet of thumbnails.
 #ifndef TWINCAM_TOOLS_IMAGES_H
 #define TWINCAM_TOOLS_IMAGES_H
@@ -26,6 +26,22 @@ struct Nv12Image {
 // The interleaved chroma split into planes, as 4:2:0 planar formats keep
 // it: u and v are resized to (width/2) * (height/2) bytes each.
 void SplitChroma(const Nv12View &frame, std::vector<uint8_t> *u, std::vector<uint8_t> *v);
+
+// NV12 to JPEG (4:2:0) with TurboJPEG: the luma straight from the frame,
+// the chroma split into planes kept for the next frame. One per thread.
+class JpegEncoder {
+public:
+    JpegEncoder();
+    ~JpegEncoder();
+    JpegEncoder(const JpegEncoder &) = delete;
+    JpegEncoder &operator=(const JpegEncoder &) = delete;
+    // The JPEG into *jpeg; empty on success, otherwise what went wrong.
+    std::string Encode(const Nv12View &frame, int quality, std::string *jpeg);
+
+private:
+    void *handle_;
+    std::vector<uint8_t> u_, v_;
+};
 
 // Each returns an empty string on success, otherwise what went wrong.
 // level: zlib's 0 (none) to 9 (smallest, slowest).

@@ -1,12 +1,11 @@
 // twincam-serve: the cameras live in a browser. One reader reads every open
-// camera in turn, puts each frame in planar form and frees its dvpp buffer
-// at once; one encoder per camera turns the newest frame into a JPEG, once,
-// and every client of that camera gets the same JPEG. A slow client only
+// camera in turn and hands each frame's dvpp buffer to that camera's
+// encoder, which turns the newest frame into a JPEG, once, and frees the
+// buffer; a frame a newer one replaces unencoded is freed then. Every
+// client of a camera gets the same JPEG. A slow client only
 // ever waits for the newest frame and holds up nobody else.
 #include <CLI/CLI.hpp>
 #include <httplib.h>
-#include <libyuv.h>
-#include <turbojpeg.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -24,6 +23,7 @@
 #include <vector>
 
 #include "camera_options.h"
+#include "frame.h"
 #include "process.h"
 #include "run_control.h"
 #include "serve_page.h"
@@ -65,10 +65,9 @@ long LiveBuffers() {
 
 double Ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
 
-// A frame in planar form, as TurboJPEG takes it.
-struct Planar {
-    int width = 0, height = 0;
-    std::vector<uint8_t> y, u, v;
+// A frame waiting for its camera's encoder, in its dvpp buffer.
+struct Pending {
+    FramePtr frame;
     Clock::time_point readAt;
 };
 
@@ -93,14 +92,14 @@ public:
     }
 
     // From the reader: the newest frame replaces one the encoder has not taken.
-    void Offer(Planar frame, long long missed) {
+    void Offer(Pending frame, long long missed) {
         std::lock_guard<std::mutex> lock(mutex_);
         ++read_;
         missed_ += missed;
         readTimes_.push_back(frame.readAt);
         while (!readTimes_.empty() && frame.readAt - readTimes_.front() > std::chrono::seconds(1)) readTimes_.pop_front();
         if (pending_) ++skipped_;
-        pending_ = std::make_unique<Planar>(std::move(frame));
+        pending_ = std::make_unique<Pending>(std::move(frame));
         changed_.notify_all();
     }
     void Fail(const std::string &why) {
@@ -147,9 +146,10 @@ public:
 
 private:
     void Encode() {
-        tjhandle tj = tjInitCompress();
+        JpegEncoder encoder;
+        std::string bytes;
         for (;;) {
-            std::unique_ptr<Planar> frame;
+            std::unique_ptr<Pending> frame;
             {
                 std::unique_lock<std::mutex> lock(mutex_);
                 changed_.wait(lock, [&] { return stopping_ || pending_ != nullptr; });
@@ -157,38 +157,27 @@ private:
                 frame = std::move(pending_);
             }
             const Clock::time_point t0 = Clock::now();
-            const unsigned char *planes[3] = {frame->y.data(), frame->u.data(), frame->v.data()};
-            const int strides[3] = {frame->width, frame->width / 2, frame->width / 2};
-            unsigned char *out = nullptr;
-            unsigned long size = 0;
-            const bool ok = tj != nullptr && tjCompressFromYUVPlanes(tj, planes, frame->width, strides, frame->height,
-                                                                    TJSAMP_420, &out, &size, quality_,
-                                                                    TJFLAG_FASTDCT) == 0;
-            Jpeg jpeg;
-            if (ok) {
-                jpeg = std::make_shared<const Encoded>(
-                    Encoded{std::string(reinterpret_cast<char *>(out), size), frame->readAt, ++number_});
-            }
-            tjFree(out);
+            const std::string error = encoder.Encode(frame->frame->view(), quality_, &bytes);
+            const Clock::time_point readAt = frame->readAt;
+            frame.reset();  // the dvpp buffer goes back before the clients are told
             std::lock_guard<std::mutex> lock(mutex_);
-            if (!ok) {
-                error_ = "JPEG compression failed";
+            if (!error.empty()) {
+                error_ = error;
                 changed_.notify_all();
                 break;
             }
             encodeMs_ += Ms(Clock::now() - t0);
             ++encoded_;
-            jpeg_ = std::move(jpeg);
+            jpeg_ = std::make_shared<const Encoded>(Encoded{std::move(bytes), readAt, ++number_});
             changed_.notify_all();
         }
-        if (tj != nullptr) tjDestroy(tj);
     }
 
     const int id_;
     const int quality_;
     std::mutex mutex_;
     std::condition_variable changed_;
-    std::unique_ptr<Planar> pending_;
+    std::unique_ptr<Pending> pending_;
     Jpeg jpeg_;
     uint64_t number_ = 0;  // the encoder's alone
     bool stopping_ = false;
@@ -215,27 +204,22 @@ void ReadLoop(const std::vector<Camera *> &cameras, std::atomic<bool> &stop) {
                 it = live.erase(it);
                 continue;
             }
-            Planar p;
-            p.readAt = Clock::now();
-            p.width = g_CameraMgr.cameras[cam->id()].width;
-            p.height = g_CameraMgr.cameras[cam->id()].height;
-            const auto *src = static_cast<const uint8_t *>(delivered.data);
-            const size_t luma = static_cast<size_t>(p.width) * static_cast<size_t>(p.height);
-            p.y.assign(src, src + luma);
-            p.u.resize(luma / 4);
-            p.v.resize(luma / 4);
-            libyuv::SplitUVPlane(src + luma, p.width, p.u.data(), p.width / 2, p.v.data(), p.width / 2, p.width / 2,
-                                 p.height / 2);
+            const Clock::time_point readAt = Clock::now();
+            const CameraRecord &record = g_CameraMgr.cameras[cam->id()];
             long long missed = 0;
             int stampCamera = 0;
             uint32_t sequence = 0;
-            if (ReadStamp(src, p.width, p.height, &stampCamera, &sequence)) {
+            if (ReadStamp(delivered.data, record.width, record.height, &stampCamera, &sequence)) {
                 auto found = last.find(cam->id());
                 if (found != last.end() && sequence > found->second + 1) missed = sequence - found->second - 1;
                 last[cam->id()] = sequence;
             }
-            (void)acldvppFree(delivered.data);  // planar now: the buffer goes back at once
-            cam->Offer(std::move(p), missed);
+            Frame frame;
+            frame.camera = cam->id();
+            frame.sequence = sequence;
+            frame.width = record.width;
+            frame.height = record.height;
+            cam->Offer({AdoptFrame(delivered, frame), readAt}, missed);
             ++it;
         }
     }

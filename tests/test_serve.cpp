@@ -248,6 +248,17 @@ TEST_F(Serve, ManyClientsComingAndGoingLeaveEverythingFlat) {
     EXPECT_LE(StatsFigure(client, "live_buffers"), 5) << "per camera a frame waiting and one encoding, and one being read";
 }
 
+// A camera given twice, or more than two, is refused before anything opens.
+TEST_F(Serve, RepeatedCameraIsRefused) {
+    for (const char *third : {"0", "1"}) {
+        const pid_t pid = twincam::test::Spawn({TWINCAM_SERVE_TOOL, "--camera", "0", "--camera", "1", "--camera", third}, dir_);
+        EXPECT_EQ(twincam::test::Wait(pid), 2);
+        EXPECT_NE(Slurp(dir_ / "stderr").find("--camera"), std::string::npos);
+    }
+    const pid_t pid = twincam::test::Spawn({TWINCAM_SERVE_TOOL, "--camera", "1", "--camera", "1"}, dir_);
+    EXPECT_EQ(twincam::test::Wait(pid), 2);
+}
+
 TEST_F(Serve, ListensOnLoopbackByDefault) {
     const int port = Start({}, false);
     EXPECT_EQ(host_, "127.0.0.1");

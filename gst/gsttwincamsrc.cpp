@@ -1,53 +1,40 @@
 // twincamsrc: a live source of NV12 frames from a twincam camera. Each frame
 // travels downstream in the dvpp buffer the library delivered, wrapped, not
 // copied; the buffer is freed with acldvppFree when its last reference goes.
-#include <gst/base/gstpushsrc.h>
-#include <gst/gst.h>
-#include <gst/video/video.h>
+#include "gsttwincamsrc.h"
 
-#include <mutex>
-
+#include "library_lock.h"
 #include "twincam/camera.h"
 #include "twincam/platform/acl_runtime.h"
+#include "twincam/platform/frame_limits.h"
+
+// Every call into the library, from every instance and every other
+// component of ours in the process, goes through the one library lock.
+using twincam::common::LibraryLock;
+using twincam::common::Locked;
 
 namespace {
 
-// The library takes no locks: every call into it, from every instance in
-// the process, goes through this one.
-std::mutex g_library;
-
 constexpr int kDefaultCamera = 0;
-constexpr int kMaxSide = 8192, kMaxFps = 240;
 
 void FreeDvpp(gpointer data) { (void)acldvppFree(data); }
 
+// NV12 at every size and rate the cameras deliver.
+GstCaps *TemplateCaps() {
+    return gst_caps_new_simple("video/x-raw", "format", G_TYPE_STRING, "NV12", "width", GST_TYPE_INT_RANGE,
+                               int{TWINCAM_MIN_SIDE}, int{TWINCAM_MAX_SIDE}, "height", GST_TYPE_INT_RANGE,
+                               int{TWINCAM_MIN_SIDE}, int{TWINCAM_MAX_SIDE}, "framerate", GST_TYPE_FRACTION_RANGE,
+                               int{TWINCAM_MIN_FPS}, 1, int{TWINCAM_MAX_FPS}, 1, nullptr);
+}
+
 }  // namespace
 
-GST_DEBUG_CATEGORY_STATIC(twincam_src_debug);
+GST_DEBUG_CATEGORY(twincam_src_debug);
 #define GST_CAT_DEFAULT twincam_src_debug
-
-G_BEGIN_DECLS
-#define GST_TYPE_TWINCAM_SRC (gst_twincam_src_get_type())
-G_DECLARE_FINAL_TYPE(GstTwincamSrc, gst_twincam_src, GST, TWINCAM_SRC, GstPushSrc)
-G_END_DECLS
-
-struct _GstTwincamSrc {
-    GstPushSrc parent;
-    gint camera_id;
-    gboolean opened;
-    GstVideoInfo info;
-    GstClockTime period;
-    guint64 frames;
-};
 
 G_DEFINE_TYPE(GstTwincamSrc, gst_twincam_src, GST_TYPE_PUSH_SRC)
 
 enum { PROP_0, PROP_CAMERA_ID };
-
-static GstStaticPadTemplate src_template = GST_STATIC_PAD_TEMPLATE(
-    "src", GST_PAD_SRC, GST_PAD_ALWAYS,
-    GST_STATIC_CAPS("video/x-raw, format = (string) NV12, width = (int) [ 2, 8192 ], height = (int) [ 2, 8192 ], "
-                    "framerate = (fraction) [ 1/1, 240/1 ]"));
 
 static void gst_twincam_src_set_property(GObject *object, guint id, const GValue *value, GParamSpec *pspec) {
     GstTwincamSrc *self = GST_TWINCAM_SRC(object);
@@ -79,11 +66,7 @@ static void gst_twincam_src_get_property(GObject *object, guint id, GValue *valu
 static GstCaps *gst_twincam_src_get_caps(GstBaseSrc *src, GstCaps *filter) {
     GstTwincamSrc *self = GST_TWINCAM_SRC(src);
     GstCaps *caps = gst_pad_get_pad_template_caps(GST_BASE_SRC_PAD(src));
-    CameraRecord record;
-    {
-        std::lock_guard<std::mutex> lock(g_library);
-        record = g_CameraMgr.cameras[self->camera_id];
-    }
+    const CameraRecord record = Locked([&] { return g_CameraMgr.cameras[self->camera_id]; });
     if (record.initialized) {
         caps = gst_caps_make_writable(caps);
         gst_caps_set_simple(caps, "width", G_TYPE_INT, record.width, "height", G_TYPE_INT, record.height, nullptr);
@@ -108,7 +91,7 @@ static GstCaps *gst_twincam_src_fixate(GstBaseSrc *src, GstCaps *caps) {
 static void CloseCamera(GstTwincamSrc *self) {
     if (!self->opened) return;
     self->opened = FALSE;
-    std::lock_guard<std::mutex> lock(g_library);
+    const LibraryLock lock;
     if (CloseCameraEx(self->camera_id) != 0) GST_WARNING_OBJECT(self, "closing camera %d failed", self->camera_id);
 }
 
@@ -119,17 +102,12 @@ static gboolean gst_twincam_src_set_caps(GstBaseSrc *src, GstCaps *caps) {
     if (!gst_video_info_from_caps(&info, caps)) return FALSE;
     const int fps = GST_VIDEO_INFO_FPS_D(&info) == 1 ? GST_VIDEO_INFO_FPS_N(&info) : 0;
     const int width = GST_VIDEO_INFO_WIDTH(&info), height = GST_VIDEO_INFO_HEIGHT(&info);
-    if (fps < 1 || fps > kMaxFps || width % 2 != 0 || height % 2 != 0 || width > kMaxSide || height > kMaxSide) {
+    if (!twincam_frame_rate_ok(fps) || !twincam_frame_size_ok(width, height)) {
         GST_ELEMENT_ERROR(self, CORE, NEGOTIATION, ("Camera %d cannot deliver %" GST_PTR_FORMAT, self->camera_id, caps),
                           ("frames are even sizes up to 8192x8192 at a whole 1 to 240 frames per second"));
         return FALSE;
     }
-    int32_t result;
-    {
-        std::lock_guard<std::mutex> lock(g_library);
-        result = OpenCameraEx(self->camera_id, fps, width, height);
-    }
-    if (result != 0) {
+    if (Locked([&] { return OpenCameraEx(self->camera_id, fps, width, height); }) != 0) {
         self->opened = FALSE;
         GST_ELEMENT_ERROR(self, RESOURCE, OPEN_READ, ("Could not open camera %d", self->camera_id),
                           ("OpenCameraEx(%d, %d, %d, %d) failed; the library's report on standard output says why",
@@ -169,12 +147,7 @@ static GstFlowReturn gst_twincam_src_create(GstPushSrc *src, GstBuffer **out) {
     GstTwincamSrc *self = GST_TWINCAM_SRC(src);
     if (!self->opened) return GST_FLOW_NOT_NEGOTIATED;
     CameraFrame frame{};
-    int32_t result;
-    {
-        std::lock_guard<std::mutex> lock(g_library);
-        result = ReadCameraFrame(self->camera_id, &frame);
-    }
-    if (result != 0) {
+    if (Locked([&] { return ReadCameraFrame(self->camera_id, &frame); }) != 0) {
         GST_ELEMENT_ERROR(self, RESOURCE, READ, ("Could not read a frame from camera %d", self->camera_id),
                           ("ReadCameraFrame(%d) failed after %" G_GUINT64_FORMAT
                            " frames; the library's report on standard output says why",
@@ -220,7 +193,9 @@ static void gst_twincam_src_class_init(GstTwincamSrcClass *klass) {
         element_class, "twincam camera source", "Source/Video",
         "Reads NV12 frames from a twincam camera, handing each on in its dvpp buffer without a copy",
         "twincam developers");
-    gst_element_class_add_static_pad_template(element_class, &src_template);
+    GstCaps *caps = TemplateCaps();
+    gst_element_class_add_pad_template(element_class, gst_pad_template_new("src", GST_PAD_SRC, GST_PAD_ALWAYS, caps));
+    gst_caps_unref(caps);
 
     base_class->get_caps = gst_twincam_src_get_caps;
     base_class->fixate = gst_twincam_src_fixate;
@@ -237,12 +212,3 @@ static void gst_twincam_src_init(GstTwincamSrc *self) {
     gst_base_src_set_live(GST_BASE_SRC(self), TRUE);
     gst_base_src_set_format(GST_BASE_SRC(self), GST_FORMAT_TIME);
 }
-
-static gboolean plugin_init(GstPlugin *plugin) {
-    GST_DEBUG_CATEGORY_INIT(twincam_src_debug, "twincamsrc", 0, "twincam camera source");
-    return gst_element_register(plugin, "twincamsrc", GST_RANK_NONE, GST_TYPE_TWINCAM_SRC);
-}
-
-#define PACKAGE "twincam"
-GST_PLUGIN_DEFINE(GST_VERSION_MAJOR, GST_VERSION_MINOR, twincam, "Cameras through the twincam library", plugin_init,
-                  TWINCAM_VERSION, "Proprietary", "twincam", "twincam")

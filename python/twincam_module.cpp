@@ -1,18 +1,20 @@
-// The twincam Python module: cameras whose frames arrive as NumPy arrays
-// over the dvpp buffer itself. The buffer is freed with acldvppFree when the
-// last array or view over it is gone. Every library call releases the GIL
-// and goes through one module-wide lock.
-#include <libyuv.h>
+// twincam._twincam, the compiled core of the twincam package: cameras whose
+// frames arrive as NumPy arrays over the dvpp buffer itself. The buffer is
+// freed with acldvppFree when the last array or view over it is gone. Every
+// library call releases the GIL and takes the process's library lock.
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
 
-#include <mutex>
 #include <string>
 
+#include "library_lock.h"
+#include "nv12.h"
+#include "stamp.h"
 #include "twincam/camera.h"
 #include "twincam/platform/acl_runtime.h"
-#if TWINCAM_PY_SIM
+#include "twincam/platform/frame_limits.h"
+#if TWINCAM_WITH_SIM
 #include "twincam/sim/twincam_sim.h"
 #endif
 
@@ -20,14 +22,11 @@ namespace py = pybind11;
 
 namespace {
 
-std::mutex g_library;
-
-// Runs one library call without the GIL, under the module-wide lock.
+// Runs one library call without the GIL, under the library lock.
 template <typename Call>
 int32_t Library(Call &&call) {
     py::gil_scoped_release release;
-    std::lock_guard<std::mutex> lock(g_library);
-    return call();
+    return twincam::common::Locked(call);
 }
 
 struct CameraError : std::runtime_error {
@@ -38,13 +37,14 @@ void CheckId(int id) {
     if (id != 0 && id != 1) throw py::value_error("camera id must be 0 or 1, not " + std::to_string(id));
 }
 
-class Camera {
+// What twincam.Camera wraps: one open camera of the library.
+class CameraHandle {
 public:
-    Camera(int id, int fps, int width, int height) : id_(id) {
+    CameraHandle(int id, int fps, int width, int height) : id_(id) {
         CheckId(id);
-        if (fps <= 0) throw py::value_error("fps must be positive, not " + std::to_string(fps));
-        if (width <= 0 || height <= 0) {
-            throw py::value_error("width and height must be positive, not " + std::to_string(width) + "x" +
+        if (!twincam_frame_rate_ok(fps)) throw py::value_error("fps must be 1 to 240, not " + std::to_string(fps));
+        if (!twincam_frame_size_ok(width, height)) {
+            throw py::value_error("width and height must be even, 2 to 8192, not " + std::to_string(width) + "x" +
                                   std::to_string(height));
         }
         if (Library([&] { return OpenCameraEx(id, fps, width, height); }) != 0) {
@@ -53,7 +53,7 @@ public:
         }
         open_ = true;
     }
-    ~Camera() {
+    ~CameraHandle() {
         if (open_) Library([&] { return CloseCameraEx(id_); });
     }
 
@@ -89,27 +89,29 @@ private:
     bool open_ = false;
 };
 
-// frame[:h] and frame[h:] seen as (h/2, w/2, 2): views, no copy.
-py::tuple Planes(const py::array_t<uint8_t> &frame) {
+// The frame's size when it has an NV12 frame's shape, (height * 3 / 2, width).
+twincam::common::Nv12View Nv12Of(const py::array_t<uint8_t> &frame) {
     if (frame.ndim() != 2 || frame.shape(0) % 3 != 0 || frame.shape(1) % 2 != 0) {
         throw py::value_error("not an NV12 frame: expected shape (height * 3 / 2, width)");
     }
-    const py::ssize_t h = frame.shape(0) / 3 * 2, w = frame.shape(1);
+    return {frame.data(), static_cast<int>(frame.shape(1)), static_cast<int>(frame.shape(0) / 3 * 2)};
+}
+
+// frame[:h] and frame[h:] seen as (h/2, w/2, 2): views, no copy.
+py::tuple Planes(const py::array_t<uint8_t> &frame) {
+    const twincam::common::Nv12View nv12 = Nv12Of(frame);
+    const py::ssize_t h = nv12.height, w = nv12.width;
     py::object y = frame[py::slice(0, h, 1)];
     py::object uv = frame[py::slice(h, frame.shape(0), 1)].attr("reshape")(h / 2, w / 2, 2);
     return py::make_tuple(y, uv);
 }
 
 py::array_t<uint8_t> ToRgb(const py::array_t<uint8_t, py::array::c_style> &frame) {
-    Planes(frame);  // shape check
-    const int h = static_cast<int>(frame.shape(0) / 3 * 2), w = static_cast<int>(frame.shape(1));
-    py::array_t<uint8_t> rgb({h, w, 3});
-    const uint8_t *y = frame.data();
-    {
-        py::gil_scoped_release release;
-        // libyuv's RAW is R, G, B in memory; BT.601 limited range.
-        libyuv::NV12ToRAW(y, w, y + static_cast<size_t>(w) * h, w, rgb.mutable_data(), w * 3, w, h);
-    }
+    const twincam::common::Nv12View nv12 = Nv12Of(frame);
+    py::array_t<uint8_t> rgb({nv12.height, nv12.width, 3});
+    uint8_t *out = rgb.mutable_data();
+    py::gil_scoped_release release;
+    twincam::common::Nv12ToRgb(nv12, out);
     return rgb;
 }
 
@@ -136,42 +138,43 @@ py::dict Registry() {
     return out;
 }
 
-}  // namespace
-
-PYBIND11_MODULE(twincam, m) {
-    m.doc() = "Cameras through the twincam library; frames are NumPy arrays over the dvpp buffer, never copied.";
-    py::register_exception<CameraError>(m, "CameraError", PyExc_OSError);
-
-    py::class_<Camera>(m, "Camera", "An open camera; close() or a with block closes it.")
+void BindCamera(py::module_ &m) {
+    py::class_<CameraHandle>(m, "Camera", "An open camera; close() or a with block closes it.")
         .def(py::init<int, int, int, int>(), py::arg("id"), py::arg("fps") = 30, py::arg("width") = 640,
              py::arg("height") = 480, "Opens camera id (0 or 1) at fps frames per second and width x height.")
-        .def("read", &Camera::Read,
+        .def("read", &CameraHandle::Read,
              "Reads one frame: a uint8 array of shape (height * 3 // 2, width), NV12, over the dvpp buffer.")
         .def(
             "frames",
             [](py::object self, py::ssize_t count) {
                 // A generator of count reads (every read when count < 0).
-                py::object gen = py::module_::import("itertools").attr("repeat")(py::none());
-                if (count >= 0) gen = py::module_::import("itertools").attr("repeat")(py::none(), count);
+                py::object itertools = py::module_::import("itertools");
+                py::object gen = count >= 0 ? itertools.attr("repeat")(py::none(), count)
+                                            : itertools.attr("repeat")(py::none());
                 return py::module_::import("builtins")
                     .attr("map")(py::cpp_function([self](py::object) { return self.attr("read")(); }), gen);
             },
             py::arg("count") = -1, "An iterator of reads: count of them, or without end.")
-        .def("close", &Camera::Close, "Closes the camera; reading it afterwards raises CameraError.")
-        .def_property_readonly("id", &Camera::id)
-        .def_property_readonly("closed", &Camera::closed)
+        .def("close", &CameraHandle::Close, "Closes the camera; reading it afterwards raises CameraError.")
+        .def_property_readonly("id", &CameraHandle::id)
+        .def_property_readonly("closed", &CameraHandle::closed)
         .def("__enter__", [](py::object self) { return self; })
-        .def("__exit__", [](Camera &c, py::args) {
+        .def("__exit__", [](CameraHandle &c, py::args) {
             c.Close();
             return false;
         });
+}
 
-    m.def("planes", &Planes, py::arg("frame"),
-          "Views of an NV12 frame: luma (h, w) and interleaved chroma (h/2, w/2, 2).");
-    m.def("to_rgb", &ToRgb, py::arg("frame"), "A new (h, w, 3) uint8 RGB array (BT.601 limited range).");
-    m.def("registry", &Registry, "The library's registry: hw_initialized and one dict per camera.");
+#if TWINCAM_WITH_SIM
+py::object Stamp(const py::array_t<uint8_t, py::array::c_style> &frame) {
+    const twincam::common::Nv12View nv12 = Nv12Of(frame);
+    int camera = 0;
+    uint32_t sequence = 0;
+    if (!twincam::common::DecodeStamp(nv12.data, nv12.width, nv12.height, &camera, &sequence)) return py::none();
+    return py::make_tuple(camera, sequence);
+}
 
-#if TWINCAM_PY_SIM
+void BindSim(py::module_ &m) {
     py::module_ sim = m.def_submodule("sim", "Controls of the simulated platform, for testing applications.");
     sim.def(
         "set_faults",
@@ -185,15 +188,24 @@ PYBIND11_MODULE(twincam, m) {
         "set_pacing", [](bool on) { twincam_sim_set_pacing(on ? 1 : 0); }, py::arg("on"),
         "Paced like a sensor (True) or every read at once (False).");
     sim.def("live_buffers", &twincam_sim_live_buffers, "dvpp buffers allocated and not yet freed.");
-    sim.def(
-        "stamp",
-        [](const py::array_t<uint8_t, py::array::c_style> &frame) -> py::object {
-            Planes(frame);
-            twincam_sim_stamp s{};
-            const int h = static_cast<int>(frame.shape(0) / 3 * 2), w = static_cast<int>(frame.shape(1));
-            if (twincam_sim_stamp_decode(frame.data(), w, h, &s) != 0) return py::none();
-            return py::make_tuple(s.camera, s.sequence);
-        },
-        py::arg("frame"), "(camera, sequence) from a simulated frame's stamp, or None.");
+    sim.def("peak_calls_in_flight", &twincam_sim_peak_calls_in_flight,
+            "The most platform calls in progress at once: above 1, two threads called the library unserialised.");
+    sim.def("stamp", &Stamp, py::arg("frame"), "(camera, sequence) from a simulated frame's stamp, or None.");
+}
+#endif
+
+}  // namespace
+
+PYBIND11_MODULE(_twincam, m) {
+    m.doc() = "Cameras through the twincam library; frames are NumPy arrays over the dvpp buffer, never copied.";
+    m.attr("__version__") = TWINCAM_VERSION;
+    py::register_exception<CameraError>(m, "CameraError", PyExc_OSError);
+    BindCamera(m);
+    m.def("planes", &Planes, py::arg("frame"),
+          "Views of an NV12 frame: luma (h, w) and interleaved chroma (h/2, w/2, 2).");
+    m.def("to_rgb", &ToRgb, py::arg("frame"), "A new (h, w, 3) uint8 RGB array (BT.601 limited range).");
+    m.def("registry", &Registry, "The library's registry: hw_initialized and one dict per camera.");
+#if TWINCAM_WITH_SIM
+    BindSim(m);
 #endif
 }

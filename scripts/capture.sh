@@ -6,5 +6,5 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/deps.sh" tools
 (cd "$root" && cmake --preset native >/dev/null && cmake --build --preset native --target twincam-capture >/dev/null)
-exec "$root/build/native/tools/twincam-capture" --camera 0 --fps 30 --size 640x480 --frames 30 \
+exec "$root/build/native/apps/capture/twincam-capture" --camera 0 --fps 30 --size 640x480 --frames 30 \
     --output captures --sheet captures/sheet.png "$@"

@@ -22,7 +22,7 @@ cmake --build "$work/build" --target twincam twincam-capture >/dev/null
 
 # The library links the platform directory's libraries, not the stand-ins' build.
 readelf -d "$work/build/src/libtwincam.so" | grep -q "RUNPATH.*$sdk"
-TWINCAM_SIM_PACE=0 "$work/build/tools/twincam-capture" --camera 0 --frames 3 --size 320x240 \
+TWINCAM_SIM_PACE=0 "$work/build/apps/capture/twincam-capture" --camera 0 --frames 3 --size 320x240 \
     --output "$work/captures" | tee "$work/capture.out"
 grep -q '\[INFO\]  Open camera 0 success' "$work/capture.out"
 [ "$(find "$work/captures" -name 'cam0-*.png' | wc -l)" -eq 3 ]

@@ -125,8 +125,9 @@ TEST_F(CaptureTool, FaultMakesItFailWithTheLibrarysReportAndNoLeak) {
     EXPECT_NE(open.out.find(Line(R(Msg::OpenRefused, 1))), std::string::npos);
     EXPECT_NE(open.err.find("opening camera 1 failed"), std::string::npos);
 
-    const Result size = Tool({"--size", "641x480", "--output", (dir_ / "h").string()});
-    EXPECT_EQ(size.status, 1) << "the sensor refuses an odd width";
+    const Result size =
+        Tool({"--output", (dir_ / "h").string()}, {"TWINCAM_SIM_PACE=0", "TWINCAM_SIM_FAULTS=setprop@2"});
+    EXPECT_EQ(size.status, 1) << "the sensor refuses the resolution";
     EXPECT_NE(size.out.find(Line(R(Msg::ResolutionFailed))), std::string::npos);
 }
 
@@ -134,6 +135,7 @@ TEST_F(CaptureTool, BadOptionsExitTwoNamingTheOption) {
     const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
         {{"--camera", "2"}, "--camera"},   {{"--camera", "x"}, "--camera"}, {{"--fps", "0"}, "--fps"},
         {{"--fps", "ten"}, "--fps"},       {{"--size", "640"}, "--size"},   {{"--size", "0x480"}, "--size"},
+        {{"--size", "641x480"}, "--size"}, {{"--fps", "241"}, "--fps"},
         {{"--format", "jpg"}, "--format"}, {{"--frames", "-1"}, "--frames"}, {{"--bogus"}, "--bogus"},
         {{"--camera", "0", "--camera", "0"}, "--camera"},
     };

@@ -18,7 +18,7 @@ using twincam::test::Capture;
 
 namespace {
 
-#if TWINCAM_SIM_HAS_FOOTAGE
+#if TWINCAM_TEST_PLAYS_FOOTAGE
 
 // Frame k: left half luma kLeft[k], right half kRight[k], neutral chroma.
 constexpr int kFrames = 4;

@@ -37,7 +37,7 @@ struct Log {
     }
 };
 
-Log &L() {
+Log &TheLog() {
     static Log log;
     return log;
 }
@@ -63,7 +63,7 @@ void AppLog(int32_t level, const char *func, const char *file, uint32_t line, co
     call.id = record.level;
     Journal(call);
 
-    Log &l = L();
+    Log &l = TheLog();
     twincam_sim_log_hook hook = nullptr;
     void *user = nullptr;
     bool echo = false;
@@ -84,8 +84,8 @@ void AppLog(int32_t level, const char *func, const char *file, uint32_t line, co
 }
 
 void LogReset() {
-    std::lock_guard<std::mutex> lock(L().mutex);
-    L().records.Clear();
+    std::lock_guard<std::mutex> lock(TheLog().mutex);
+    TheLog().records.Clear();
 }
 
 }  // namespace twincam::sim
@@ -95,26 +95,26 @@ using namespace twincam::sim;
 extern "C" {
 
 TWINCAM_SIM_EXPORT size_t twincam_sim_log_size(void) {
-    std::lock_guard<std::mutex> lock(L().mutex);
-    return L().records.Size();
+    std::lock_guard<std::mutex> lock(TheLog().mutex);
+    return TheLog().records.Size();
 }
 
 TWINCAM_SIM_EXPORT int twincam_sim_log_get(size_t index, twincam_sim_log_record *out) {
-    std::lock_guard<std::mutex> lock(L().mutex);
-    return L().records.Get(index, out) ? 0 : -1;
+    std::lock_guard<std::mutex> lock(TheLog().mutex);
+    return TheLog().records.Get(index, out) ? 0 : -1;
 }
 
 TWINCAM_SIM_EXPORT void twincam_sim_log_clear(void) { LogReset(); }
 
 TWINCAM_SIM_EXPORT void twincam_sim_set_log_level(int32_t level) {
-    std::lock_guard<std::mutex> lock(L().mutex);
-    L().echoLevel = level;
+    std::lock_guard<std::mutex> lock(TheLog().mutex);
+    TheLog().echoLevel = level;
 }
 
 TWINCAM_SIM_EXPORT void twincam_sim_set_log_hook(twincam_sim_log_hook hook, void *user) {
-    std::lock_guard<std::mutex> lock(L().mutex);
-    L().hook = hook;
-    L().hookUser = user;
+    std::lock_guard<std::mutex> lock(TheLog().mutex);
+    TheLog().hook = hook;
+    TheLog().hookUser = user;
 }
 
 }  // extern "C"

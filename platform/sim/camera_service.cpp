@@ -12,19 +12,18 @@
 #include "pattern.h"
 #include "scene.h"
 #include "sim_core.h"
+#include "twincam/platform/frame_limits.h"
 
 namespace twincam::sim {
 namespace {
 
 constexpr int32_t kCameras = 2;
-constexpr int32_t kMaxDimension = 8192;
-constexpr int32_t kMaxFps = 240;
 // What a sensor comes up with on open, until it is configured.
 constexpr int32_t kDefaultFps = 30, kDefaultWidth = 1280, kDefaultHeight = 720;
 
 using Clock = std::chrono::steady_clock;
 
-struct Camera {
+struct Sensor {
     bool open = false;
     int32_t fps = kDefaultFps;
     int32_t width = kDefaultWidth;
@@ -58,12 +57,12 @@ struct Service {
     bool initialized = false;
     bool paced = PaceFromEnvironment();
     bool stamp = StampFromEnvironment();
-    Camera cameras[kCameras];
+    Sensor cameras[kCameras];
     std::string source[kCameras] = {SourceFromEnvironment(0), SourceFromEnvironment(1)};
     std::string reported[kCameras];  // the source whose failure was last reported
 };
 
-Service &Svc() {
+Service &TheService() {
     static Service service;
     return service;
 }
@@ -83,15 +82,13 @@ int32_t Finish(twincam_sim_op op, int32_t id, int32_t result) {
     return result;
 }
 
-bool Even(int32_t v) { return v % 2 == 0; }
-
 }  // namespace
 
 int32_t ServiceInit() {
     int32_t unused = 0;
     if (TakeFault(TWINCAM_SIM_OP_INIT, &unused)) return Finish(TWINCAM_SIM_OP_INIT, 0, 0);
-    std::lock_guard<std::mutex> lock(Svc().mutex);
-    Svc().initialized = true;  // a second initialisation is harmless
+    std::lock_guard<std::mutex> lock(TheService().mutex);
+    TheService().initialized = true;  // a second initialisation is harmless
     Journal(Call(TWINCAM_SIM_OP_INIT, 0, 1));
     return 1;
 }
@@ -99,9 +96,9 @@ int32_t ServiceInit() {
 int32_t ServiceStatus(int32_t id) {
     int32_t status = 0;
     if (!TakeFault(TWINCAM_SIM_OP_STATUS, &status)) {
-        std::lock_guard<std::mutex> lock(Svc().mutex);
+        std::lock_guard<std::mutex> lock(TheService().mutex);
         // An uninitialised service or an unknown camera has no valid status.
-        if (Svc().initialized && Known(id)) status = Svc().cameras[id].open ? Open : Closed;
+        if (TheService().initialized && Known(id)) status = TheService().cameras[id].open ? Open : Closed;
     }
     return Finish(TWINCAM_SIM_OP_STATUS, id, status);
 }
@@ -112,11 +109,11 @@ int32_t ServiceOpen(int32_t id) {
     std::string source;
     bool stamp = true;
     {
-        std::lock_guard<std::mutex> lock(Svc().mutex);
-        if (!Svc().initialized || !Known(id)) return Finish(TWINCAM_SIM_OP_OPEN, id, 0);
-        if (Svc().cameras[id].open) return Finish(TWINCAM_SIM_OP_OPEN, id, 1);
-        source = Svc().source[id];
-        stamp = Svc().stamp;
+        std::lock_guard<std::mutex> lock(TheService().mutex);
+        if (!TheService().initialized || !Known(id)) return Finish(TWINCAM_SIM_OP_OPEN, id, 0);
+        if (TheService().cameras[id].open) return Finish(TWINCAM_SIM_OP_OPEN, id, 1);
+        source = TheService().source[id];
+        stamp = TheService().stamp;
     }
     // A camera whose footage cannot be played does not open; the reason is
     // told once per source, not at every retry.
@@ -125,18 +122,18 @@ int32_t ServiceOpen(int32_t id) {
         std::string why;
         footage = OpenFootage(id, source, stamp, &why);
         if (footage == nullptr) {
-            std::lock_guard<std::mutex> lock(Svc().mutex);
-            if (Svc().reported[id] != source) {
+            std::lock_guard<std::mutex> lock(TheService().mutex);
+            if (TheService().reported[id] != source) {
                 std::fprintf(stderr, "twincam-sim: camera %d: cannot play %s: %s\n", id, source.c_str(), why.c_str());
-                Svc().reported[id] = source;
+                TheService().reported[id] = source;
             }
             return Finish(TWINCAM_SIM_OP_OPEN, id, 0);
         }
     }
-    std::lock_guard<std::mutex> lock(Svc().mutex);
-    Camera &camera = Svc().cameras[id];
+    std::lock_guard<std::mutex> lock(TheService().mutex);
+    Sensor &camera = TheService().cameras[id];
     if (!camera.open) {
-        camera = Camera{};
+        camera = Sensor{};
         camera.epoch = Clock::now();
         camera.footage = std::move(footage);
     }
@@ -159,13 +156,13 @@ int32_t ServiceSetProperty(int32_t id, int32_t property, void *value) {
         Journal(call);
         return 0;
     }
-    std::lock_guard<std::mutex> lock(Svc().mutex);
-    if (Svc().initialized && Known(id) && Svc().cameras[id].open) {
-        Camera &camera = Svc().cameras[id];
+    std::lock_guard<std::mutex> lock(TheService().mutex);
+    if (TheService().initialized && Known(id) && TheService().cameras[id].open) {
+        Sensor &camera = TheService().cameras[id];
         const int32_t a = call.arg[1], b = call.arg[2];
         switch (property) {
             case FrameRate:
-                if (a >= 1 && a <= kMaxFps) {
+                if (twincam_frame_rate_ok(a)) {
                     // A new rate takes effect from now on, without renumbering.
                     camera.base = camera.next;
                     camera.epoch = Clock::now();
@@ -174,7 +171,7 @@ int32_t ServiceSetProperty(int32_t id, int32_t property, void *value) {
                 }
                 break;
             case Resolution:
-                if (a > 0 && b > 0 && Even(a) && Even(b) && a <= kMaxDimension && b <= kMaxDimension) {
+                if (twincam_frame_size_ok(a, b)) {
                     camera.width = a, camera.height = b, call.result = 1;
                     // Footage starts decoding now, so the first read finds a frame
                     // ready; its frames fall due from when it is, as a sensor's
@@ -209,9 +206,9 @@ int32_t ServiceRead(int32_t id, void *data, int32_t *size) {
     Clock::time_point due{};
     bool wait = false;
     {
-        std::lock_guard<std::mutex> lock(Svc().mutex);
-        const bool ready = Svc().initialized && Known(id) && Svc().cameras[id].open;
-        Camera *camera = ready ? &Svc().cameras[id] : nullptr;
+        std::lock_guard<std::mutex> lock(TheService().mutex);
+        const bool ready = TheService().initialized && Known(id) && TheService().cameras[id].open;
+        Sensor *camera = ready ? &TheService().cameras[id] : nullptr;
         const int32_t bytes = ready ? FrameBytes(camera->width, camera->height) : 0;
         if (!ready || data == nullptr || size == nullptr || *size < bytes ||
             (faulted && fault == TWINCAM_SIM_READ_FAIL)) {
@@ -226,7 +223,7 @@ int32_t ServiceRead(int32_t id, void *data, int32_t *size) {
         }
         scene = camera->scene;
         sequence = camera->next;
-        if (Svc().paced) {
+        if (TheService().paced) {
             // The newest frame already due, or else wait for the next one.
             const auto period = std::chrono::duration<double>(1.0 / camera->fps);
             const auto elapsed = std::chrono::duration<double>(Clock::now() - camera->epoch);
@@ -262,25 +259,25 @@ int32_t ServiceRead(int32_t id, void *data, int32_t *size) {
 int32_t ServiceClose(int32_t id) {
     int32_t unused = 0;
     if (TakeFault(TWINCAM_SIM_OP_CLOSE, &unused)) return Finish(TWINCAM_SIM_OP_CLOSE, id, 0);
-    std::lock_guard<std::mutex> lock(Svc().mutex);
+    std::lock_guard<std::mutex> lock(TheService().mutex);
     // Closing a camera that is not open is refused, as a device does.
-    if (!Svc().initialized || !Known(id) || !Svc().cameras[id].open) {
+    if (!TheService().initialized || !Known(id) || !TheService().cameras[id].open) {
         return Finish(TWINCAM_SIM_OP_CLOSE, id, 0);
     }
-    Svc().cameras[id].open = false;
-    Svc().cameras[id].scene = nullptr;  // stops a playback's decoder
+    TheService().cameras[id].open = false;
+    TheService().cameras[id].scene = nullptr;  // stops a playback's decoder
     return Finish(TWINCAM_SIM_OP_CLOSE, id, 1);
 }
 
 void ServiceReset() {
-    std::lock_guard<std::mutex> lock(Svc().mutex);
-    Svc().initialized = false;
-    for (Camera &camera : Svc().cameras) camera = Camera{};
-    Svc().paced = PaceFromEnvironment();
-    Svc().stamp = StampFromEnvironment();
+    std::lock_guard<std::mutex> lock(TheService().mutex);
+    TheService().initialized = false;
+    for (Sensor &camera : TheService().cameras) camera = Sensor{};
+    TheService().paced = PaceFromEnvironment();
+    TheService().stamp = StampFromEnvironment();
     for (int32_t id = 0; id < kCameras; ++id) {
-        Svc().source[id] = SourceFromEnvironment(id);
-        Svc().reported[id].clear();
+        TheService().source[id] = SourceFromEnvironment(id);
+        TheService().reported[id].clear();
     }
 }
 
@@ -289,23 +286,23 @@ void ServiceReset() {
 extern "C" TWINCAM_SIM_EXPORT int twincam_sim_camera(int32_t id, twincam_sim_camera_info *out) {
     using namespace twincam::sim;
     if (!Known(id) || out == nullptr) return -1;
-    std::lock_guard<std::mutex> lock(Svc().mutex);
-    const Camera &c = Svc().cameras[id];
+    std::lock_guard<std::mutex> lock(TheService().mutex);
+    const Sensor &c = TheService().cameras[id];
     *out = twincam_sim_camera_info{c.open ? 1 : 0, c.fps, c.width, c.height, c.mode, c.frames};
     return 0;
 }
 
 extern "C" TWINCAM_SIM_EXPORT void twincam_sim_set_pacing(int on) {
     using namespace twincam::sim;
-    std::lock_guard<std::mutex> lock(Svc().mutex);
-    Svc().paced = on != 0;
+    std::lock_guard<std::mutex> lock(TheService().mutex);
+    TheService().paced = on != 0;
 }
 
 extern "C" TWINCAM_SIM_EXPORT int twincam_sim_set_source(int32_t id, const char *path) {
     using namespace twincam::sim;
     if (!Known(id)) return -1;
-    std::lock_guard<std::mutex> lock(Svc().mutex);
-    Svc().source[id] = path != nullptr ? path : "";
-    Svc().reported[id].clear();
+    std::lock_guard<std::mutex> lock(TheService().mutex);
+    TheService().source[id] = path != nullptr ? path : "";
+    TheService().reported[id].clear();
     return 0;
 }

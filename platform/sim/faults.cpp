@@ -121,7 +121,7 @@ struct Schedule {
     }
 };
 
-Schedule &S() {
+Schedule &TheSchedule() {
     static Schedule schedule;
     return schedule;
 }
@@ -129,7 +129,7 @@ Schedule &S() {
 }  // namespace
 
 bool TakeFault(twincam_sim_op op, int32_t *value) {
-    Schedule &s = S();
+    Schedule &s = TheSchedule();
     std::lock_guard<std::mutex> lock(s.mutex);
     const uint64_t n = ++s.calls[op];
     for (auto f = s.faults.begin(); f != s.faults.end(); ++f) {
@@ -144,9 +144,9 @@ bool TakeFault(twincam_sim_op op, int32_t *value) {
 }
 
 void FaultsReset() {
-    std::lock_guard<std::mutex> lock(S().mutex);
-    for (uint64_t &n : S().calls) n = 0;
-    S().faults.clear();
+    std::lock_guard<std::mutex> lock(TheSchedule().mutex);
+    for (uint64_t &n : TheSchedule().calls) n = 0;
+    TheSchedule().faults.clear();
 }
 
 }  // namespace twincam::sim
@@ -157,14 +157,14 @@ extern "C" {
 
 TWINCAM_SIM_EXPORT uint64_t twincam_sim_call_count(twincam_sim_op op) {
     if (static_cast<unsigned>(op) >= TWINCAM_SIM_OP_COUNT) return 0;
-    std::lock_guard<std::mutex> lock(S().mutex);
-    return S().calls[op];
+    std::lock_guard<std::mutex> lock(TheSchedule().mutex);
+    return TheSchedule().calls[op];
 }
 
 TWINCAM_SIM_EXPORT int twincam_sim_fault(twincam_sim_op op, uint32_t nth, int32_t value) {
     if (static_cast<unsigned>(op) >= TWINCAM_SIM_OP_COUNT || kOps[op].keyword == nullptr || nth == 0) return -1;
-    std::lock_guard<std::mutex> lock(S().mutex);
-    S().faults.push_back(Fault{op, nth, value});
+    std::lock_guard<std::mutex> lock(TheSchedule().mutex);
+    TheSchedule().faults.push_back(Fault{op, nth, value});
     return 0;
 }
 
@@ -177,14 +177,14 @@ TWINCAM_SIM_EXPORT int twincam_sim_set_faults(const char *schedule, char *err, s
         }
         return -1;
     }
-    std::lock_guard<std::mutex> lock(S().mutex);
-    S().faults = std::move(parsed);
+    std::lock_guard<std::mutex> lock(TheSchedule().mutex);
+    TheSchedule().faults = std::move(parsed);
     return 0;
 }
 
 TWINCAM_SIM_EXPORT void twincam_sim_clear_faults(void) {
-    std::lock_guard<std::mutex> lock(S().mutex);
-    S().faults.clear();
+    std::lock_guard<std::mutex> lock(TheSchedule().mutex);
+    TheSchedule().faults.clear();
 }
 
 }  // extern "C"

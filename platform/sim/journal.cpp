@@ -13,7 +13,7 @@ struct Calls {
     Ring<twincam_sim_call> ring{TWINCAM_SIM_JOURNAL_CAPACITY};
 };
 
-Calls &C() {
+Calls &TheJournal() {
     static Calls calls;
     return calls;
 }
@@ -21,13 +21,13 @@ Calls &C() {
 }  // namespace
 
 void Journal(const twincam_sim_call &call) {
-    std::lock_guard<std::mutex> lock(C().mutex);
-    C().ring.Push(call);
+    std::lock_guard<std::mutex> lock(TheJournal().mutex);
+    TheJournal().ring.Push(call);
 }
 
 void JournalReset() {
-    std::lock_guard<std::mutex> lock(C().mutex);
-    C().ring.Clear();
+    std::lock_guard<std::mutex> lock(TheJournal().mutex);
+    TheJournal().ring.Clear();
 }
 
 }  // namespace twincam::sim
@@ -37,19 +37,19 @@ using namespace twincam::sim;
 extern "C" {
 
 TWINCAM_SIM_EXPORT size_t twincam_sim_journal_size(void) {
-    std::lock_guard<std::mutex> lock(C().mutex);
-    return C().ring.Size();
+    std::lock_guard<std::mutex> lock(TheJournal().mutex);
+    return TheJournal().ring.Size();
 }
 
 TWINCAM_SIM_EXPORT int twincam_sim_journal_get(size_t index, twincam_sim_call *out) {
-    std::lock_guard<std::mutex> lock(C().mutex);
-    return C().ring.Get(index, out) ? 0 : -1;
+    std::lock_guard<std::mutex> lock(TheJournal().mutex);
+    return TheJournal().ring.Get(index, out) ? 0 : -1;
 }
 
 TWINCAM_SIM_EXPORT size_t twincam_sim_journal_format(size_t index, char *buf, size_t len) {
     twincam_sim_call c{};
     if (twincam_sim_journal_get(index, &c) != 0) return 0;
-    const int n = static_cast<unsigned>(c.op) < TWINCAM_SIM_OP_COUNT ? kOps[c.op].format(c, buf, len)
+    const int n = static_cast<unsigned>(c.op) < TWINCAM_SIM_OP_COUNT ? kOps[c.op].format(kOps[c.op].function, c, buf, len)
                                                                     : std::snprintf(buf, len, "?");
     return n > 0 ? static_cast<size_t>(n) : 0;
 }

@@ -58,7 +58,7 @@ struct Memory {
     }
 };
 
-Memory &M() {
+Memory &TheMemory() {
     static Memory memory;
     return memory;
 }
@@ -89,7 +89,7 @@ int32_t DvppMalloc(void **ptr, uint64_t size) {
         return code;
     }
     const uint64_t capacity = Capacity(size);
-    Memory &m = M();
+    Memory &m = TheMemory();
     void *buffer = nullptr;
     uint64_t number = 0;
     {
@@ -124,7 +124,7 @@ int32_t DvppMalloc(void **ptr, uint64_t size) {
 int32_t DvppFree(void *ptr) {
     int32_t fault = 0;
     const bool refused = TakeFault(TWINCAM_SIM_OP_FREE, &fault);
-    Memory &m = M();
+    Memory &m = TheMemory();
     void *release = nullptr;
     uint64_t number = 0;
     {
@@ -159,14 +159,14 @@ int32_t DvppFree(void *ptr) {
 }
 
 uint64_t BufferNumber(const void *ptr) {
-    Memory &m = M();
+    Memory &m = TheMemory();
     std::lock_guard<std::mutex> lock(m.mutex);
     auto it = m.live.find(ptr);
     return it == m.live.end() ? 0 : it->second.number;
 }
 
 void MemoryReset() {
-    Memory &m = M();
+    Memory &m = TheMemory();
     std::lock_guard<std::mutex> lock(m.mutex);
     m.peak = m.live.size();
 }
@@ -178,20 +178,20 @@ using namespace twincam::sim;
 extern "C" {
 
 TWINCAM_SIM_EXPORT size_t twincam_sim_live_buffers(void) {
-    std::lock_guard<std::mutex> lock(M().mutex);
-    return M().live.size();
+    std::lock_guard<std::mutex> lock(TheMemory().mutex);
+    return TheMemory().live.size();
 }
 
 TWINCAM_SIM_EXPORT uint64_t twincam_sim_live_bytes(void) {
-    std::lock_guard<std::mutex> lock(M().mutex);
-    return M().liveBytes;
+    std::lock_guard<std::mutex> lock(TheMemory().mutex);
+    return TheMemory().liveBytes;
 }
 
 TWINCAM_SIM_EXPORT uint64_t twincam_sim_buffer_number(const void *ptr) { return BufferNumber(ptr); }
 
 TWINCAM_SIM_EXPORT size_t twincam_sim_peak_buffers(void) {
-    std::lock_guard<std::mutex> lock(M().mutex);
-    return M().peak;
+    std::lock_guard<std::mutex> lock(TheMemory().mutex);
+    return TheMemory().peak;
 }
 
 }  // extern "C"

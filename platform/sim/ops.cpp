@@ -1,6 +1,7 @@
 // The table of platform operations, and the reset that spans every part.
 #include "ops.h"
 
+#include <atomic>
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
@@ -10,8 +11,12 @@
 namespace twincam::sim {
 namespace {
 
-int Status(const twincam_sim_call &c, char *buf, size_t len, const char *name) {
-    return std::snprintf(buf, len, "%s(%d) = %d", name, c.id, c.result);
+int Plain(const char *fn, const twincam_sim_call &c, char *buf, size_t len) {
+    return std::snprintf(buf, len, "%s() = %d", fn, c.result);
+}
+
+int Status(const char *fn, const twincam_sim_call &c, char *buf, size_t len) {
+    return std::snprintf(buf, len, "%s(%d) = %d", fn, c.id, c.result);
 }
 
 const char *PropertyName(int32_t property) {
@@ -23,49 +28,64 @@ const char *PropertyName(int32_t property) {
     }
 }
 
+int Property(const char *fn, const twincam_sim_call &c, char *buf, size_t len) {
+    const char *name = PropertyName(c.arg[0]);
+    if (name == nullptr) return std::snprintf(buf, len, "%s(%d, %d, ?) = %d", fn, c.id, c.arg[0], c.result);
+    if (c.arg[0] == Resolution) {
+        return std::snprintf(buf, len, "%s(%d, %s, %dx%d) = %d", fn, c.id, name, c.arg[1], c.arg[2], c.result);
+    }
+    return std::snprintf(buf, len, "%s(%d, %s, %d) = %d", fn, c.id, name, c.arg[1], c.result);
+}
+
+int Read(const char *fn, const twincam_sim_call &c, char *buf, size_t len) {
+    return std::snprintf(buf, len, "%s(%d, #%" PRIu64 ", %d) = %d -> %d", fn, c.id, c.buffer, c.arg[0], c.result,
+                         c.arg[1]);
+}
+
+int Malloc(const char *fn, const twincam_sim_call &c, char *buf, size_t len) {
+    if (c.result != 0) return std::snprintf(buf, len, "%s(%" PRIu64 ") = %d", fn, c.size, c.result);
+    return std::snprintf(buf, len, "%s(%" PRIu64 ") = 0 -> #%" PRIu64, fn, c.size, c.buffer);
+}
+
+int Free(const char *fn, const twincam_sim_call &c, char *buf, size_t len) {
+    if (c.buffer == 0) return std::snprintf(buf, len, "%s(?) = %d", fn, c.result);
+    return std::snprintf(buf, len, "%s(#%" PRIu64 ") = %d", fn, c.buffer, c.result);
+}
+
+int Log(const char *fn, const twincam_sim_call &c, char *buf, size_t len) {
+    return std::snprintf(buf, len, "%s(%d)", fn, c.id);
+}
+
 }  // namespace
 
 const OpInfo kOps[TWINCAM_SIM_OP_COUNT] = {
-    {"MediaLibInit", "init",
-     [](const twincam_sim_call &c, char *buf, size_t len) {
-         return std::snprintf(buf, len, "MediaLibInit() = %d", c.result);
-     }},
-    {"QueryCameraStatus", "status",
-     [](const twincam_sim_call &c, char *buf, size_t len) { return Status(c, buf, len, "QueryCameraStatus"); }},
-    {"OpenCamera", "open",
-     [](const twincam_sim_call &c, char *buf, size_t len) { return Status(c, buf, len, "OpenCamera"); }},
-    {"SetCameraProperty", "setprop",
-     [](const twincam_sim_call &c, char *buf, size_t len) {
-         const char *name = PropertyName(c.arg[0]);
-         if (name == nullptr) {
-             return std::snprintf(buf, len, "SetCameraProperty(%d, %d, ?) = %d", c.id, c.arg[0], c.result);
-         }
-         if (c.arg[0] == Resolution) {
-             return std::snprintf(buf, len, "SetCameraProperty(%d, %s, %dx%d) = %d", c.id, name, c.arg[1],
-                                  c.arg[2], c.result);
-         }
-         return std::snprintf(buf, len, "SetCameraProperty(%d, %s, %d) = %d", c.id, name, c.arg[1], c.result);
-     }},
-    {"ReadFrameFromCamera", "read",
-     [](const twincam_sim_call &c, char *buf, size_t len) {
-         return std::snprintf(buf, len, "ReadFrameFromCamera(%d, #%" PRIu64 ", %d) = %d -> %d", c.id, c.buffer,
-                              c.arg[0], c.result, c.arg[1]);
-     }},
-    {"CloseCamera", "close",
-     [](const twincam_sim_call &c, char *buf, size_t len) { return Status(c, buf, len, "CloseCamera"); }},
-    {"acldvppMalloc", "malloc",
-     [](const twincam_sim_call &c, char *buf, size_t len) {
-         if (c.result != 0) return std::snprintf(buf, len, "acldvppMalloc(%" PRIu64 ") = %d", c.size, c.result);
-         return std::snprintf(buf, len, "acldvppMalloc(%" PRIu64 ") = 0 -> #%" PRIu64, c.size, c.buffer);
-     }},
-    {"acldvppFree", "free",
-     [](const twincam_sim_call &c, char *buf, size_t len) {
-         if (c.buffer == 0) return std::snprintf(buf, len, "acldvppFree(?) = %d", c.result);
-         return std::snprintf(buf, len, "acldvppFree(#%" PRIu64 ") = %d", c.buffer, c.result);
-     }},
-    {"aclAppLog", nullptr,
-     [](const twincam_sim_call &c, char *buf, size_t len) { return std::snprintf(buf, len, "aclAppLog(%d)", c.id); }},
+    {"MediaLibInit", "init", Plain},
+    {"QueryCameraStatus", "status", Status},
+    {"OpenCamera", "open", Status},
+    {"SetCameraProperty", "setprop", Property},
+    {"ReadFrameFromCamera", "read", Read},
+    {"CloseCamera", "close", Status},
+    {"acldvppMalloc", "malloc", Malloc},
+    {"acldvppFree", "free", Free},
+    {"aclAppLog", nullptr, Log},
 };
+
+namespace {
+std::atomic<size_t> g_inFlight{0}, g_peakInFlight{0};
+}  // namespace
+
+CallInFlight::CallInFlight() {
+    const size_t now = g_inFlight.fetch_add(1) + 1;
+    size_t peak = g_peakInFlight.load();
+    while (now > peak && !g_peakInFlight.compare_exchange_weak(peak, now)) {
+    }
+}
+
+CallInFlight::~CallInFlight() { g_inFlight.fetch_sub(1); }
+
+size_t PeakCallsInFlight() { return g_peakInFlight.load(); }
+
+void CallsInFlightReset() { g_peakInFlight.store(g_inFlight.load()); }
 
 twincam_sim_op OpByKeyword(const char *keyword, size_t length) {
     for (int i = 0; i < TWINCAM_SIM_OP_COUNT; ++i) {
@@ -86,4 +106,7 @@ extern "C" TWINCAM_SIM_EXPORT void twincam_sim_reset(void) {
     FaultsReset();
     ServiceReset();
     MemoryReset();
+    CallsInFlightReset();
 }
+
+extern "C" TWINCAM_SIM_EXPORT size_t twincam_sim_peak_calls_in_flight(void) { return twincam::sim::PeakCallsInFlight(); }

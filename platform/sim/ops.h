@@ -12,8 +12,9 @@ namespace twincam::sim {
 struct OpInfo {
     const char *function;  // the platform's name for it
     const char *keyword;   // in a fault schedule; nullptr where it cannot fail
-    // Renders a journaled call as one line; returns what snprintf returns.
-    int (*format)(const twincam_sim_call &call, char *buf, size_t len);
+    // Renders a journaled call of `function` as one line; returns what
+    // snprintf returns.
+    int (*format)(const char *function, const twincam_sim_call &call, char *buf, size_t len);
 };
 
 // Indexed by twincam_sim_op.

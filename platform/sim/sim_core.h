@@ -15,6 +15,19 @@
 
 namespace twincam::sim {
 
+// Marks one call of the library's into the platform as in progress for its
+// lifetime, so the stand-ins can tell when two overlap (ops.cpp). Frees
+// are left out: a frame's last holder frees it on its own thread.
+class TWINCAM_SIM_EXPORT CallInFlight {
+public:
+    CallInFlight();
+    ~CallInFlight();
+    CallInFlight(const CallInFlight &) = delete;
+    CallInFlight &operator=(const CallInFlight &) = delete;
+};
+size_t PeakCallsInFlight();
+void CallsInFlightReset();
+
 // Counts one call of op; true (with the scheduled value) when a fault is
 // aimed at it (faults.cpp).
 bool TakeFault(twincam_sim_op op, int32_t *value);

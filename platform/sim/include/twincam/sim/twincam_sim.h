@@ -57,6 +57,13 @@ void twincam_sim_journal_clear(void);
 /* Calls of op since the last reset, whether journaled or not. */
 uint64_t twincam_sim_call_count(twincam_sim_op op);
 
+/* The most calls into the platform that were in progress at once since
+ * the last reset: the camera service's six operations, acldvppMalloc and
+ * aclAppLog (acldvppFree is left out: a frame's last holder frees it on
+ * its own thread). The library takes no locks, so anything above 1 means
+ * two threads called it at once without serialising their calls. */
+size_t twincam_sim_peak_calls_in_flight(void);
+
 /* ---- Application log -------------------------------------------------- */
 
 /* One aclAppLog record. Long texts are cut to fit. */

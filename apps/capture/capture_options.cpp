@@ -1,0 +1,62 @@
+#include "capture_options.h"
+
+#include <algorithm>
+
+namespace twincam::capture {
+namespace {
+
+void AddOutputOptions(CLI::App &app, Options *opt) {
+    app.add_option("--frames", opt->frames, "Frames to capture per camera")
+        ->check(CLI::PositiveNumber)
+        ->capture_default_str();
+    app.add_option("--output", opt->output, "Directory for the frames (created if missing)")->capture_default_str();
+    app.add_option("--format", opt->formats,
+                   "Outputs, comma-separated: png, jpeg, nv12 (one file per frame), y4m (one video per camera); "
+                   "both = png,nv12")
+        ->delimiter(',')
+        ->check(CLI::IsMember({"png", "jpeg", "nv12", "y4m", "both"}))
+        ->capture_default_str();
+    app.add_option("--quality", opt->quality, "JPEG quality")->check(CLI::Range(1, 100))->capture_default_str();
+    app.add_option("--png-level", opt->pngLevel, "PNG zlib level, 0 (fastest) to 9 (smallest)")
+        ->check(CLI::Range(0, 9))
+        ->capture_default_str();
+    app.add_option("--sheet", opt->sheet, "Also write all frames as one contact sheet PNG");
+}
+
+void AddWriterOptions(CLI::App &app, Options *opt) {
+    app.add_option("--queue", opt->queue, "Frames that may wait for a writer; past it the newest is dropped")
+        ->check(CLI::Range(1, 1024))
+        ->capture_default_str();
+    app.add_option("--writers", opt->writers, "Writer threads")->check(CLI::Range(1, 64))->capture_default_str();
+    app.add_option("--slow-writer", opt->slowWriterMs, "Testing: each writer pauses this long per frame (ms)")
+        ->group("")
+        ->check(CLI::Range(0, 10000));
+    app.add_flag("--quiet", opt->quiet, "No progress bar and no summary");
+}
+
+// Each format once, in the order given; "both" stands for png and nv12.
+std::vector<std::string> DistinctFormats(const std::vector<std::string> &given) {
+    std::vector<std::string> formats;
+    for (const std::string &f : given) {
+        for (const std::string &e : f == "both" ? std::vector<std::string>{"png", "nv12"} : std::vector{f}) {
+            if (std::find(formats.begin(), formats.end(), e) == formats.end()) formats.push_back(e);
+        }
+    }
+    return formats;
+}
+
+}  // namespace
+
+std::optional<int> ParseOptions(int argc, char **argv, Options *opt) {
+    CLI::App app{"Capture frames from twincam cameras into PNG, JPEG, NV12 or Y4M files.", "twincam-capture"};
+    app.set_version_flag("--version", "twincam-capture " TWINCAM_VERSION);
+    common::AddCameraOptions(app, *opt, "Camera to read, 0 or 1; repeat for both (default 0)");
+    AddOutputOptions(app, opt);
+    AddWriterOptions(app, opt);
+    if (const std::optional<int> exit = common::ParseCommandLine(app, argc, argv)) return exit;
+    if (const std::string wrong = common::CheckCameraOptions(*opt, {0}); !wrong.empty()) return common::Usage(wrong);
+    opt->formats = DistinctFormats(opt->formats);
+    return std::nullopt;
+}
+
+}  // namespace twincam::capture

@@ -1,0 +1,34 @@
+// twincam-capture's command line.
+#ifndef TWINCAM_CAPTURE_OPTIONS_H
+#define TWINCAM_CAPTURE_OPTIONS_H
+
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "camera_options.h"
+
+namespace twincam::capture {
+
+struct Options : common::CameraOptions {
+    Options() { size = "640x480"; }
+    int frames = 10;
+    std::string output = "captures";
+    std::vector<std::string> formats = {"png"};  // each once, "both" spelled out
+    int quality = 90;
+    int pngLevel = 1;
+    std::string sheet;
+    size_t queue = 8;
+    int writers = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+    int slowWriterMs = 0;
+    bool quiet = false;
+};
+
+// Fills *opt from the command line. Returns the exit code when there is
+// nothing to capture: --help, --version, or a bad command line.
+std::optional<int> ParseOptions(int argc, char **argv, Options *opt);
+
+}  // namespace twincam::capture
+
+#endif  // TWINCAM_CAPTURE_OPTIONS_H

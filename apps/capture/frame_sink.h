@@ -1,0 +1,42 @@
+// Where captured frames go. Each output is one sink; the writers hand every
+// frame to every sink, from several threads at once.
+#ifndef TWINCAM_CAPTURE_FRAME_SINK_H
+#define TWINCAM_CAPTURE_FRAME_SINK_H
+
+#include <memory>
+#include <string>
+
+#include "frame.h"
+
+namespace twincam::capture {
+
+using common::Frame;
+
+class FrameSink {
+public:
+    virtual ~FrameSink() = default;
+    // Short name for the summary ("png", "y4m", ...).
+    virtual const char *name() const = 0;
+    // Writes one frame; safe to call from several threads. Returns an empty
+    // string, or what went wrong.
+    virtual std::string Write(const Frame &frame) = 0;
+    // After the last frame: flushes and closes. Returns as Write does.
+    virtual std::string Finish() { return {}; }
+    // Files written so far.
+    virtual long files() const = 0;
+};
+
+// cam<ID>-<SEQ>.png, zlib level 0..9.
+std::unique_ptr<FrameSink> MakePngFiles(const std::string &dir, int level);
+// cam<ID>-<SEQ>.jpg, quality 1..100.
+std::unique_ptr<FrameSink> MakeJpegFiles(const std::string &dir, int quality);
+// cam<ID>-<SEQ>.nv12, the frame as delivered.
+std::unique_ptr<FrameSink> MakeNv12Files(const std::string &dir);
+// cam<ID>.y4m per camera, frames in the order they were read.
+std::unique_ptr<FrameSink> MakeY4mVideo(const std::string &dir, int fps);
+// One PNG of thumbnails of every frame, in the order they were read.
+std::unique_ptr<FrameSink> MakeContactSheet(const std::string &path);
+
+}  // namespace twincam::capture
+
+#endif  // TWINCAM_CAPTURE_FRAME_SINK_H

@@ -1,0 +1,149 @@
+// twincam-capture: reads frames from one or both cameras through twincam and
+// hands them, still in their dvpp buffers, to writers that encode them as
+// PNG, JPEG, raw NV12 or Y4M video on the other cores. Reading never waits
+// for writing; a frame the writers cannot take in time is dropped, counted.
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <string>
+
+#include "capture_options.h"
+#include "summary.h"
+#include "writer_pool.h"
+
+using namespace twincam::capture;
+using namespace twincam::common;
+
+namespace {
+
+void Fail(const std::string &what) { std::fprintf(stderr, "twincam-capture: %s\n", what.c_str()); }
+
+bool MakeOutputDirectory(const std::string &dir) {
+    std::error_code ec;
+    std::filesystem::create_directories(dir, ec);
+    if (ec) Fail("cannot create " + dir + ": " + ec.message());
+    return !ec;
+}
+
+std::vector<std::unique_ptr<FrameSink>> MakeSinks(const Options &opt) {
+    std::vector<std::unique_ptr<FrameSink>> sinks;
+    for (const std::string &f : opt.formats) {
+        if (f == "png") sinks.push_back(MakePngFiles(opt.output, opt.pngLevel));
+        if (f == "jpeg") sinks.push_back(MakeJpegFiles(opt.output, opt.quality));
+        if (f == "nv12") sinks.push_back(MakeNv12Files(opt.output));
+        if (f == "y4m") sinks.push_back(MakeY4mVideo(opt.output, opt.fps));
+    }
+    if (!opt.sheet.empty()) sinks.push_back(MakeContactSheet(opt.sheet));
+    return sinks;
+}
+
+// Stops at the first camera that does not open.
+int OpenCameras(const Options &opt, Readers *cameras) {
+    for (int id : opt.cameras) {
+        FrameReader &cam = cameras->emplace_back(id, true);
+        if (!cam.Open(opt.fps, opt.width, opt.height)) {
+            Fail("opening camera " + std::to_string(id) + " failed");
+            return kExitFailure;
+        }
+    }
+    return kExitOk;
+}
+
+// One frame per camera in turn, each handed on at once.
+int ReadFrames(const Options &opt, Readers &cameras, WriterPool &writers) {
+    const bool progress = !opt.quiet && isatty(STDERR_FILENO);
+    const long total = static_cast<long>(opt.frames) * static_cast<long>(cameras.size());
+    long done = 0;
+    int status = kExitOk;
+    for (int n = 0; status == kExitOk && n < opt.frames && !g_stop.load(); ++n) {
+        for (FrameReader &cam : cameras) {
+            if (g_stop.load()) break;
+            if (writers.failed()) {
+                status = kExitFailure;
+                break;
+            }
+            FramePtr frame = cam.Read();
+            if (frame == nullptr) {
+                Fail("reading frame " + std::to_string(n) + " from camera " + std::to_string(cam.camera()) + " failed");
+                status = kExitFailure;
+                break;
+            }
+            // Only frames the writers take are numbered for them.
+            if (writers.Offer(std::move(frame))) cam.HandedOn();
+            if (progress) Progress(++done, total);
+        }
+    }
+    if (progress) std::fputc('\n', stderr);
+    return status;
+}
+
+int CloseCameras(Readers &cameras, int status) {
+    for (FrameReader &cam : cameras) {
+        if (!cam.Close()) {
+            Fail("closing camera " + std::to_string(cam.camera()) + " failed");
+            status = kExitFailure;
+        }
+    }
+    return status;
+}
+
+// The summary, what went wrong, and the exit status.
+int Conclude(const Options &opt, const Readers &cameras, const WriterPool &writers, double seconds, int status) {
+    long read = 0;
+    for (const FrameReader &cam : cameras) {
+        read += cam.read();
+        if (const long wrong = cam.stamps().wrongCamera(); wrong > 0) {
+            Fail(std::to_string(wrong) + " frames from camera " + std::to_string(cam.camera()) +
+                 " carry another camera's stamp");
+            status = kExitFailure;
+        }
+    }
+    if (!opt.quiet) PrintSummary(opt, cameras, writers, seconds);
+    for (const FrameReader &cam : cameras) {
+        if (const long dropped = writers.counts(cam.camera()).dropped; dropped > 0) {
+            Fail(std::to_string(dropped) + " frames of camera " + std::to_string(cam.camera()) +
+                 " dropped unwritten: the writers fell behind (try fewer or faster formats, or a larger --queue)");
+        }
+    }
+    const long total = static_cast<long>(opt.frames) * static_cast<long>(opt.cameras.size());
+    if (status == kExitOk && g_stop.load() && read < total) {
+        Fail("interrupted after " + std::to_string(read) + " of " + std::to_string(total) + " frames");
+        return kExitInterrupted;
+    }
+    return status;
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+    // 1. Options.
+    Options opt;
+    if (const std::optional<int> exit = ParseOptions(argc, argv, &opt)) return *exit;
+
+    // 2. Ctrl-C and SIGTERM stop reading; what was read is still written.
+    InstallStopHandlers();
+
+    // 3. The output directory and the writers.
+    if (!MakeOutputDirectory(opt.output)) return kExitFailure;
+    WriterPool writers(MakeSinks(opt), opt.queue, opt.writers, opt.slowWriterMs);
+
+    // 4. Open the cameras and read; the library's report lines say why one fails.
+    Readers cameras;
+    int status = OpenCameras(opt, &cameras);
+    const Clock::time_point start = Clock::now();
+    if (status == kExitOk) status = ReadFrames(opt, cameras, writers);
+    const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+
+    // 5. Close every camera that was opened; frames still queued outlive it.
+    status = CloseCameras(cameras, status);
+
+    // 6. Let the writers finish what was read.
+    if (const std::string error = writers.Drain(); !error.empty()) {
+        Fail(error);
+        status = kExitFailure;
+    }
+
+    // 7. Summary and exit status.
+    return Conclude(opt, cameras, writers, seconds, status);
+}

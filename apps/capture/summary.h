@@ -1,0 +1,22 @@
+// What twincam-capture tells the user: a progress bar while it reads, and
+// per camera what was read, written, missed and dropped, and how fast.
+#ifndef TWINCAM_CAPTURE_SUMMARY_H
+#define TWINCAM_CAPTURE_SUMMARY_H
+
+#include <deque>
+
+#include "capture_options.h"
+#include "frame_reader.h"
+#include "writer_pool.h"
+
+namespace twincam::capture {
+
+using Readers = std::deque<common::FrameReader>;
+
+// "[####....] done/total frames" over itself on stderr.
+void Progress(long done, long total);
+void PrintSummary(const Options &opt, const Readers &cameras, const WriterPool &writers, double seconds);
+
+}  // namespace twincam::capture
+
+#endif  // TWINCAM_CAPTURE_SUMMARY_H

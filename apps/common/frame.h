@@ -1,0 +1,47 @@
+// A frame on its way from the reader to its consumers: the dvpp buffer the
+// library delivered, never copied, freed with acldvppFree when the last
+// holder lets go of it, on whatever thread that is.
+#ifndef TWINCAM_APPS_FRAME_H
+#define TWINCAM_APPS_FRAME_H
+
+#include <chrono>
+#include <cstdint>
+#include <memory>
+
+#include "nv12.h"
+#include "twincam/camera.h"
+#include "twincam/platform/acl_runtime.h"
+
+namespace twincam::common {
+
+using Clock = std::chrono::steady_clock;
+
+struct Frame {
+    int camera = 0;
+    long long sequence = 0;  // the stamp's, or the reader's own count
+    long long missed = 0;    // frames the camera skipped just before this one
+    long index = 0;          // the camera's frames handed on so far, from 0
+    int width = 0, height = 0;
+    const uint8_t *data = nullptr;
+    size_t size = 0;
+    Clock::time_point readAt{};  // when the library handed it over
+
+    Nv12View view() const { return {data, width, height}; }
+};
+
+using FramePtr = std::shared_ptr<const Frame>;
+
+// Takes ownership of a delivered buffer.
+inline FramePtr AdoptFrame(const CameraFrame &delivered, Frame frame) {
+    void *buffer = delivered.data;
+    frame.data = static_cast<const uint8_t *>(buffer);
+    frame.size = static_cast<size_t>(delivered.size);
+    return FramePtr(new Frame(frame), [buffer](const Frame *f) {
+        (void)acldvppFree(buffer);
+        delete f;
+    });
+}
+
+}  // namespace twincam::common
+
+#endif  // TWINCAM_APPS_FRAME_H

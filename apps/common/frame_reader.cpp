@@ -1,0 +1,48 @@
+#include "frame_reader.h"
+
+#include "library_lock.h"
+
+namespace twincam::common {
+
+FrameReader::FrameReader(int camera, bool keepLatencies)
+    : camera_(camera), keepLatencies_(keepLatencies), stamps_(camera) {}
+
+FrameReader::~FrameReader() { Close(); }
+
+bool FrameReader::Open(int fps, int width, int height) {
+    if (Locked([&] { return OpenCameraEx(camera_, fps, width, height); }) != 0) return false;
+    open_ = true;
+    return true;
+}
+
+bool FrameReader::Close() {
+    if (!open_) return true;
+    open_ = false;
+    return Locked([&] { return CloseCameraEx(camera_); }) == 0;
+}
+
+FramePtr FrameReader::Read() {
+    CameraFrame delivered{};
+    CameraRecord record{};
+    const Clock::time_point start = Clock::now();
+    const int32_t result = Locked([&] {
+        record = g_CameraMgr.cameras[camera_];
+        return ReadCameraFrame(camera_, &delivered);
+    });
+    if (result != 0) return nullptr;
+    Frame f;
+    f.readAt = Clock::now();
+    if (keepLatencies_) latencyMs_.push_back(std::chrono::duration<double, std::milli>(f.readAt - start).count());
+    const StampTracker::Seen seen = stamps_.Track(delivered.data, record.width, record.height);
+    f.camera = camera_;
+    f.width = record.width;
+    f.height = record.height;
+    f.sequence = seen.sequence;
+    f.missed = seen.missed;
+    f.index = handedOn_;
+    ++read_;
+    bytes_ += delivered.size;
+    return AdoptFrame(delivered, f);
+}
+
+}  // namespace twincam::common

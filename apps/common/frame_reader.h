@@ -1,0 +1,49 @@
+// One camera as the programs read it: opened and read through the library
+// under the process's library lock, each frame handed over in its dvpp
+// buffer with its sequence number, the frames missed before it and its
+// read time.
+#ifndef TWINCAM_APPS_FRAME_READER_H
+#define TWINCAM_APPS_FRAME_READER_H
+
+#include <vector>
+
+#include "frame.h"
+#include "stamp.h"
+
+namespace twincam::common {
+
+class FrameReader {
+public:
+    // keepLatencies: remember every read's latency, for a bounded run's summary.
+    FrameReader(int camera, bool keepLatencies);
+    ~FrameReader();
+    FrameReader(const FrameReader &) = delete;
+    FrameReader &operator=(const FrameReader &) = delete;
+    int camera() const { return camera_; }
+
+    // False when the library refused; its report says why.
+    bool Open(int fps, int width, int height);
+    bool Close();
+    // One frame; nullptr when the library refused.
+    FramePtr Read();
+    // The consumer took the last frame read: the next gets the next index.
+    void HandedOn() { ++handedOn_; }
+
+    long read() const { return read_; }
+    long long bytes() const { return bytes_; }
+    const StampTracker &stamps() const { return stamps_; }
+    const std::vector<double> &latencyMs() const { return latencyMs_; }
+
+private:
+    int camera_;
+    bool keepLatencies_;
+    bool open_ = false;
+    long read_ = 0, handedOn_ = 0;
+    long long bytes_ = 0;
+    StampTracker stamps_;
+    std::vector<double> latencyMs_;
+};
+
+}  // namespace twincam::common
+
+#endif  // TWINCAM_APPS_FRAME_READER_H

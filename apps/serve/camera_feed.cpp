@@ -1,0 +1,117 @@
+#include "camera_feed.h"
+
+#include "jpeg_encoder.h"
+
+namespace twincam::serve {
+namespace {
+double Ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
+}  // namespace
+
+CameraFeed::CameraFeed(int id, int quality) : reader_(id, false), quality_(quality) {}
+
+bool CameraFeed::Start(int fps, int width, int height) {
+    if (!reader_.Open(fps, width, height)) {
+        Fail("opening camera " + std::to_string(id()) + " failed; the library's report says why");
+        return false;
+    }
+    encoder_ = std::thread([this] { Encode(); });
+    return true;
+}
+
+void CameraFeed::Stop() {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        stopping_ = true;
+    }
+    changed_.notify_all();
+    if (encoder_.joinable()) encoder_.join();
+}
+
+bool CameraFeed::ReadOne() {
+    common::FramePtr frame = reader_.Read();
+    if (frame == nullptr) {
+        Fail("reading camera " + std::to_string(id()) + " failed; the library's report says why");
+        return false;
+    }
+    std::lock_guard<std::mutex> lock(mutex_);
+    ++read_;
+    missed_ += frame->missed;
+    readRate_.Add(frame->readAt);
+    if (pending_) ++skipped_;
+    pending_ = std::move(frame);  // a frame replaced unencoded is freed here
+    changed_.notify_all();
+    return true;
+}
+
+void CameraFeed::Fail(const std::string &why) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    error_ = why;
+    changed_.notify_all();
+}
+
+Jpeg CameraFeed::Next(uint64_t after, std::chrono::milliseconds timeout) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    changed_.wait_for(lock, timeout, [&] { return stopping_ || !error_.empty() || (jpeg_ && jpeg_->number > after); });
+    return jpeg_ && jpeg_->number > after ? jpeg_ : nullptr;
+}
+
+void CameraFeed::Delivered(Clock::time_point readAt) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    deliveryMs_.Add(Ms(Clock::now() - readAt));
+}
+
+FeedFigures CameraFeed::Figures() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    FeedFigures f;
+    f.id = id();
+    f.open = error_.empty();
+    f.read = read_;
+    f.skipped = skipped_;
+    f.missed = missed_;
+    f.fps = readRate_.PerSecond();
+    f.encodeMs = encoded_ > 0 ? encodeMs_ / static_cast<double>(encoded_) : 0.0;
+    f.deliveryMsMedian = deliveryMs_.Summary().median;
+    f.clients = clients.load();
+    f.error = error_;
+    return f;
+}
+
+void CameraFeed::Encode() {
+    common::JpegEncoder encoder;
+    std::string bytes;
+    for (;;) {
+        common::FramePtr frame;
+        {
+            std::unique_lock<std::mutex> lock(mutex_);
+            changed_.wait(lock, [&] { return stopping_ || pending_ != nullptr; });
+            if (stopping_) break;
+            frame = std::move(pending_);
+        }
+        const Clock::time_point t0 = Clock::now();
+        const std::string error = encoder.Encode(frame->view(), quality_, &bytes);
+        const Clock::time_point readAt = frame->readAt;
+        frame.reset();  // the dvpp buffer goes back before the clients are told
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (!error.empty()) {
+            error_ = error;
+            changed_.notify_all();
+            break;
+        }
+        encodeMs_ += Ms(Clock::now() - t0);
+        ++encoded_;
+        jpeg_ = std::make_shared<const Encoded>(Encoded{std::move(bytes), readAt, ++number_});
+        changed_.notify_all();
+    }
+}
+
+void ReadFeeds(const std::vector<CameraFeed *> &feeds, const std::atomic<bool> &stop) {
+    std::vector<CameraFeed *> live = feeds;
+    while (!stop.load() && !live.empty()) {
+        for (auto it = live.begin(); it != live.end() && !stop.load();) {
+            // A failed camera is closed with the rest at the end.
+            it = (*it)->ReadOne() ? it + 1 : live.erase(it);
+        }
+    }
+}
+
+}  // namespace twincam::serve

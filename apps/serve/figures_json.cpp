@@ -1,0 +1,47 @@
+#include "figures_json.h"
+
+#include <cstdio>
+
+namespace twincam::serve {
+
+std::string JsonString(const std::string &text) {
+    std::string out = "\"";
+    for (const char c : text) {
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += c;
+        } else if (static_cast<unsigned char>(c) < 0x20) {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\u%04x", static_cast<unsigned char>(c));
+            out += escaped;
+        } else {
+            out += c;
+        }
+    }
+    return out + "\"";
+}
+
+namespace {
+
+std::string CameraJson(const FeedFigures &f) {
+    char text[512];
+    std::snprintf(text, sizeof text,
+                  "{\"id\":%d,\"open\":%s,\"frames_read\":%ld,\"fps\":%.1f,\"missed\":%lld,\"skipped\":%ld,"
+                  "\"encode_ms\":%.2f,\"clients\":%d,\"delivery_ms_median\":%.2f,\"error\":",
+                  f.id, f.open ? "true" : "false", f.read, f.fps, f.missed, f.skipped, f.encodeMs, f.clients,
+                  f.deliveryMsMedian);
+    return text + (f.error.empty() ? std::string("null") : JsonString(f.error)) + "}";
+}
+
+}  // namespace
+
+std::string FiguresJson(const std::vector<FeedFigures> &cameras, const ProcessFigures &process) {
+    std::string json = "{\"cameras\":[";
+    for (const FeedFigures &f : cameras) json += (json.back() == '[' ? "" : ",") + CameraJson(f);
+    char tail[160];
+    std::snprintf(tail, sizeof tail, "],\"streams\":%d,\"threads\":%ld,\"rss_kib\":%ld,\"live_buffers\":%ld}",
+                  process.streams, process.threads, process.residentKiB, process.liveBuffers);
+    return json + tail;
+}
+
+}  // namespace twincam::serve

@@ -1,0 +1,37 @@
+#include "serve_options.h"
+
+#include <cstdlib>
+
+namespace twincam::serve {
+namespace {
+
+bool ParseListen(const std::string &text, std::string *host, int *port) {
+    const size_t colon = text.rfind(':');
+    if (colon == std::string::npos || colon == 0) return false;
+    char *end = nullptr;
+    const long p = std::strtol(text.c_str() + colon + 1, &end, 10);
+    if (end == text.c_str() + colon + 1 || *end != '\0' || p < 0 || p > 65535) return false;
+    *host = text.substr(0, colon);
+    *port = static_cast<int>(p);
+    return true;
+}
+
+}  // namespace
+
+std::optional<int> ParseOptions(int argc, char **argv, Options *opt) {
+    CLI::App app{"Serve twincam cameras live to a browser: a page, MJPEG streams, snapshots and figures.",
+                 "twincam-serve"};
+    app.set_version_flag("--version", "twincam-serve " TWINCAM_VERSION);
+    common::AddCameraOptions(app, *opt, "Camera to serve, 0 or 1; repeat for both (default both)");
+    app.add_option("--listen", opt->listen, "HOST:PORT to listen on (port 0 picks a free one)")->capture_default_str();
+    app.add_option("--quality", opt->quality, "JPEG quality")->check(CLI::Range(1, 100))->capture_default_str();
+    app.add_option("--max-clients", opt->maxClients, "Streams served at once; more get 503")
+        ->check(CLI::Range(1, 1000))
+        ->capture_default_str();
+    if (const std::optional<int> exit = common::ParseCommandLine(app, argc, argv)) return exit;
+    if (const std::string wrong = common::CheckCameraOptions(*opt, {0, 1}); !wrong.empty()) return common::Usage(wrong);
+    if (!ParseListen(opt->listen, &opt->host, &opt->port)) return common::Usage("--listen: '" + opt->listen + "' is not HOST:PORT");
+    return std::nullopt;
+}
+
+}  // namespace twincam::serve

@@ -1,0 +1,19 @@
+"""Cameras through the twincam library.
+
+Frames are NumPy arrays over the dvpp buffer the library delivered, never
+copied; the buffer is freed when the last array or view over it is gone.
+Built with the simulated platform, ``twincam.sim`` holds its controls.
+"""
+import sys as _sys
+
+from ._twincam import Camera, CameraError, __version__, planes, registry, to_rgb
+
+__all__ = ["Camera", "CameraError", "__version__", "planes", "registry", "to_rgb"]
+
+try:
+    from ._twincam import sim
+except ImportError:  # built for a device: no simulated platform
+    pass
+else:
+    _sys.modules[__name__ + ".sim"] = sim
+    __all__.append("sim")

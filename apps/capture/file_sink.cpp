@@ -7,13 +7,10 @@
 
 namespace twincam::capture {
 
-std::string FileSink::PathOf(const Frame &frame, const char *extension) const {
+std::string FileSink::Write(const Frame &frame) {
     char name[64];
-    std::snprintf(name, sizeof name, "cam%d-%06lld%s", frame.camera, frame.sequence, extension);
-    return (std::filesystem::path(dir_) / name).string();
-}
-
-std::string FileSink::Count(std::string error) {
+    std::snprintf(name, sizeof name, "cam%d-%06lld", frame.camera, frame.sequence);
+    std::string error = write_(frame, (std::filesystem::path(dir_) / name).string() + extension_);
     if (error.empty()) ++files_;
     return error;
 }

@@ -1,9 +1,10 @@
-// What the one-file-per-frame sinks share: the file's name and counting
-// the files written.
+// The sinks that write one file per frame, cam<ID>-<SEQ><extension> in a
+// directory; each format says only how one frame becomes one file.
 #ifndef TWINCAM_CAPTURE_FILE_SINK_H
 #define TWINCAM_CAPTURE_FILE_SINK_H
 
 #include <atomic>
+#include <functional>
 #include <string>
 
 #include "frame_sink.h"
@@ -12,17 +13,19 @@ namespace twincam::capture {
 
 class FileSink : public FrameSink {
 public:
-    explicit FileSink(std::string dir) : dir_(std::move(dir)) {}
+    // Writes frame to path; returns an empty string, or what went wrong.
+    using WriteFile = std::function<std::string(const Frame &frame, const std::string &path)>;
+
+    FileSink(const char *name, std::string dir, std::string extension, WriteFile write)
+        : name_(name), dir_(std::move(dir)), extension_(std::move(extension)), write_(std::move(write)) {}
+    const char *name() const override { return name_; }
+    std::string Write(const Frame &frame) override;
     long files() const override { return files_.load(); }
 
-protected:
-    // "<dir>/cam<ID>-<SEQ><extension>".
-    std::string PathOf(const Frame &frame, const char *extension) const;
-    // Counts the file when error is empty; returns error.
-    std::string Count(std::string error);
-
 private:
-    std::string dir_;
+    const char *name_;
+    std::string dir_, extension_;
+    WriteFile write_;
     std::atomic<long> files_{0};
 };
 

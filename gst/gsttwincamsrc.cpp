@@ -3,6 +3,8 @@
 // copied; the buffer is freed with acldvppFree when its last reference goes.
 #include "gsttwincamsrc.h"
 
+#include <time.h>
+
 #include "library_lock.h"
 #include "twincam/camera.h"
 #include "twincam/platform/acl_runtime.h"
@@ -18,6 +20,17 @@ namespace {
 constexpr int kDefaultCamera = 0;
 
 void FreeDvpp(gpointer data) { (void)acldvppFree(data); }
+
+// Each buffer carries when its read returned on the system's monotonic
+// clock, so applications can match frames in time across cameras and
+// processes whatever the pipeline's clock.
+GstStaticCaps g_monotonic = GST_STATIC_CAPS("timestamp/x-monotonic");
+
+GstClockTime MonotonicNow() {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return GST_TIMESPEC_TO_TIME(now);
+}
 
 // NV12 at every size and rate the cameras deliver.
 GstCaps *TemplateCaps() {
@@ -154,6 +167,7 @@ static GstFlowReturn gst_twincam_src_create(GstPushSrc *src, GstBuffer **out) {
                            self->camera_id, self->frames));
         return GST_FLOW_ERROR;
     }
+    const GstClockTime capturedAt = MonotonicNow();
     GstClockTime pts = GST_CLOCK_TIME_NONE;
     if (GstClock *clock = gst_element_get_clock(GST_ELEMENT(src))) {
         const GstClockTime now = gst_clock_get_time(clock), base = gst_element_get_base_time(GST_ELEMENT(src));
@@ -168,6 +182,9 @@ static GstFlowReturn gst_twincam_src_create(GstPushSrc *src, GstBuffer **out) {
     GST_BUFFER_DURATION(buffer) = self->period;
     GST_BUFFER_OFFSET(buffer) = self->frames;
     GST_BUFFER_OFFSET_END(buffer) = self->frames + 1;
+    GstCaps *monotonic = gst_static_caps_get(&g_monotonic);
+    gst_buffer_add_reference_timestamp_meta(buffer, monotonic, capturedAt, GST_CLOCK_TIME_NONE);
+    gst_caps_unref(monotonic);
     ++self->frames;
     *out = buffer;
     return GST_FLOW_OK;

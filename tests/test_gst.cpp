@@ -58,9 +58,17 @@ twincam_sim_stamp Stamp(GstBuffer *buffer, int width, int height) {
 TEST_F(Gst, NegotiatesDownstreamCapsAndStampsConsecutiveFrames) {
     GstHarness *h = Source(1, "video/x-raw,format=NV12,width=320,height=240,framerate=60/1");
     std::vector<GstBuffer *> held;
+    GstCaps *monotonic = gst_caps_new_empty_simple("timestamp/x-monotonic");
+    GstClockTime capturedBefore = 0;
     for (int n = 0; n < 5; ++n) {
         GstBuffer *b = gst_harness_pull(h);
         ASSERT_NE(b, nullptr);
+        // Capture times on the monotonic clock: rising, and already past.
+        const GstReferenceTimestampMeta *captured = gst_buffer_get_reference_timestamp_meta(b, monotonic);
+        ASSERT_NE(captured, nullptr);
+        EXPECT_GT(captured->timestamp, capturedBefore);
+        EXPECT_LE(captured->timestamp, static_cast<GstClockTime>(g_get_monotonic_time()) * GST_USECOND);
+        capturedBefore = captured->timestamp;
         const twincam_sim_stamp s = Stamp(b, 320, 240);
         EXPECT_EQ(s.camera, 1);
         EXPECT_EQ(s.sequence, static_cast<uint32_t>(n));
@@ -69,6 +77,7 @@ TEST_F(Gst, NegotiatesDownstreamCapsAndStampsConsecutiveFrames) {
         EXPECT_TRUE(GST_BUFFER_PTS_IS_VALID(b));
         held.push_back(b);
     }
+    gst_caps_unref(monotonic);
     const CameraRecord r = g_CameraMgr.cameras[1];
     EXPECT_EQ(r.width, 320);
     EXPECT_EQ(r.fps, 60);

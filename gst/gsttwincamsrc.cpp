@@ -117,7 +117,8 @@ static gboolean gst_twincam_src_set_caps(GstBaseSrc *src, GstCaps *caps) {
     const int width = GST_VIDEO_INFO_WIDTH(&info), height = GST_VIDEO_INFO_HEIGHT(&info);
     if (!twincam_frame_rate_ok(fps) || !twincam_frame_size_ok(width, height)) {
         GST_ELEMENT_ERROR(self, CORE, NEGOTIATION, ("Camera %d cannot deliver %" GST_PTR_FORMAT, self->camera_id, caps),
-                          ("frames are even sizes up to 8192x8192 at a whole 1 to 240 frames per second"));
+                          ("frames are even sizes up to %dx%d at a whole %d to %d frames per second",
+                           TWINCAM_MAX_SIDE, TWINCAM_MAX_SIDE, TWINCAM_MIN_FPS, TWINCAM_MAX_FPS));
         return FALSE;
     }
     if (Locked([&] { return OpenCameraEx(self->camera_id, fps, width, height); }) != 0) {

@@ -42,9 +42,13 @@ class CameraHandle {
 public:
     CameraHandle(int id, int fps, int width, int height) : id_(id) {
         CheckId(id);
-        if (!twincam_frame_rate_ok(fps)) throw py::value_error("fps must be 1 to 240, not " + std::to_string(fps));
+        if (!twincam_frame_rate_ok(fps)) {
+            throw py::value_error("fps must be " + std::to_string(TWINCAM_MIN_FPS) + " to " +
+                                  std::to_string(TWINCAM_MAX_FPS) + ", not " + std::to_string(fps));
+        }
         if (!twincam_frame_size_ok(width, height)) {
-            throw py::value_error("width and height must be even, 2 to 8192, not " + std::to_string(width) + "x" +
+            throw py::value_error("width and height must be even, " + std::to_string(TWINCAM_MIN_SIDE) + " to " +
+                                  std::to_string(TWINCAM_MAX_SIDE) + ", not " + std::to_string(width) + "x" +
                                   std::to_string(height));
         }
         if (Library([&] { return OpenCameraEx(id, fps, width, height); }) != 0) {
@@ -89,7 +93,7 @@ private:
     bool open_ = false;
 };
 
-// The frame's size when it has an NV12 frame's shape, (height * 3 / 2, width).
+// The frame as NV12, when it has an NV12 frame's shape (height * 3 / 2, width).
 twincam::common::Nv12View Nv12Of(const py::array_t<uint8_t> &frame) {
     if (frame.ndim() != 2 || frame.shape(0) % 3 != 0 || frame.shape(1) % 2 != 0) {
         throw py::value_error("not an NV12 frame: expected shape (height * 3 / 2, width)");
@@ -110,8 +114,10 @@ py::array_t<uint8_t> ToRgb(const py::array_t<uint8_t, py::array::c_style> &frame
     const twincam::common::Nv12View nv12 = Nv12Of(frame);
     py::array_t<uint8_t> rgb({nv12.height, nv12.width, 3});
     uint8_t *out = rgb.mutable_data();
-    py::gil_scoped_release release;
-    twincam::common::Nv12ToRgb(nv12, out);
+    {
+        py::gil_scoped_release release;
+        twincam::common::Nv12ToRgb(nv12, out);
+    }
     return rgb;
 }
 

@@ -23,13 +23,19 @@ struct CameraOptions {
     std::string size;  // as given; width and height once checked
 };
 
+// "2 to 8192": the sides the cameras deliver.
+inline std::string SideRange() {
+    return std::to_string(TWINCAM_MIN_SIDE) + " to " + std::to_string(TWINCAM_MAX_SIDE);
+}
+
 // Adds the three options; opt.size holds the default resolution.
 inline void AddCameraOptions(CLI::App &app, CameraOptions &opt, const std::string &cameraHelp) {
     app.add_option("--camera", opt.cameras, cameraHelp)->check(CLI::Range(0, 1));
     app.add_option("--fps", opt.fps, "Frame rate, frames per second")
         ->check(CLI::Range(int{TWINCAM_MIN_FPS}, int{TWINCAM_MAX_FPS}))
         ->capture_default_str();
-    app.add_option("--size", opt.size, "Resolution WxH in pixels, even, 2 to 8192 a side")->capture_default_str();
+    app.add_option("--size", opt.size, "Resolution WxH in pixels, even, " + SideRange() + " a side")
+        ->capture_default_str();
 }
 
 // WIDTHxHEIGHT with nothing after the height; the cameras' limits are
@@ -47,7 +53,7 @@ inline bool ParseSize(const std::string &text, int *width, int *height) {
 // given, each at most once). Returns what is wrong, or "" when nothing is.
 inline std::string CheckCameraOptions(CameraOptions &opt, const std::vector<int> &defaults) {
     if (!ParseSize(opt.size, &opt.width, &opt.height) || !twincam_frame_size_ok(opt.width, opt.height)) {
-        return "--size: '" + opt.size + "' is not WxH with even sides from 2 to 8192";
+        return "--size: '" + opt.size + "' is not WxH with even sides from " + SideRange();
     }
     if (opt.cameras.empty()) opt.cameras = defaults;
     if (opt.cameras.size() > 2) return "--camera: at most two cameras, 0 and 1";

@@ -3,7 +3,9 @@
 #include <cstdio>
 
 namespace twincam::serve {
+namespace {
 
+// A JSON string literal of text, quotes included, whatever text holds.
 std::string JsonString(const std::string &text) {
     std::string out = "\"";
     for (const char c : text) {
@@ -20,8 +22,6 @@ std::string JsonString(const std::string &text) {
     }
     return out + "\"";
 }
-
-namespace {
 
 std::string CameraJson(const FeedFigures &f) {
     char text[512];

@@ -15,9 +15,6 @@ struct ProcessFigures {
     long threads = 0, residentKiB = 0, liveBuffers = 0;
 };
 
-// A JSON string literal of text, quotes included, whatever text holds.
-std::string JsonString(const std::string &text);
-
 std::string FiguresJson(const std::vector<FeedFigures> &cameras, const ProcessFigures &process);
 
 }  // namespace twincam::serve

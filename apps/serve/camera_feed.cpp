@@ -19,12 +19,43 @@ bool CameraFeed::Start(int fps, int width, int height) {
 }
 
 void CameraFeed::Stop() {
+    EndStreams();
     {
         std::lock_guard<std::mutex> lock(mutex_);
         stopping_ = true;
     }
     changed_.notify_all();
     if (encoder_.joinable()) encoder_.join();
+}
+
+std::vector<std::function<void()>> CameraFeed::TakeParked() {
+    std::vector<std::function<void()>> parked;
+    parked.swap(parked_);
+    return parked;
+}
+
+void CameraFeed::EndStreams() {
+    std::vector<std::function<void()>> parked;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        streamsEnded_ = true;
+        parked = TakeParked();
+    }
+    for (auto &wake : parked) wake();
+}
+
+NextJpeg CameraFeed::NextOrPark(uint64_t after, Jpeg *jpeg, const std::function<void()> &park,
+                                std::function<void()> wake) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (streamsEnded_ || !error_.empty()) return NextJpeg::kEnded;
+    if (jpeg_ && jpeg_->number > after) {
+        *jpeg = jpeg_;
+        return NextJpeg::kReady;
+    }
+    // Parked before the wake is kept: a wake always follows its park.
+    park();
+    parked_.push_back(std::move(wake));
+    return NextJpeg::kParked;
 }
 
 bool CameraFeed::ReadOne() {
@@ -44,9 +75,14 @@ bool CameraFeed::ReadOne() {
 }
 
 void CameraFeed::Fail(const std::string &why) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    error_ = why;
-    changed_.notify_all();
+    std::vector<std::function<void()>> parked;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        error_ = why;
+        parked = TakeParked();
+        changed_.notify_all();
+    }
+    for (auto &wake : parked) wake();
 }
 
 Jpeg CameraFeed::Next(uint64_t after, std::chrono::milliseconds timeout) {
@@ -58,6 +94,11 @@ Jpeg CameraFeed::Next(uint64_t after, std::chrono::milliseconds timeout) {
 void CameraFeed::Delivered(Clock::time_point readAt) {
     std::lock_guard<std::mutex> lock(mutex_);
     deliveryMs_.Add(Ms(Clock::now() - readAt));
+}
+
+bool CameraFeed::Failed() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return !error_.empty();
 }
 
 FeedFigures CameraFeed::Figures() {
@@ -73,6 +114,8 @@ FeedFigures CameraFeed::Figures() {
     f.deliveryMsMedian = deliveryMs_.Summary().median;
     f.clients = clients.load();
     f.error = error_;
+    f.encodeCounts = encodeCounts_;
+    f.encodeSeconds = encodeMs_ / 1000.0;
     return f;
 }
 
@@ -91,17 +134,29 @@ void CameraFeed::Encode() {
         const std::string error = encoder.Encode(frame->view(), quality_, &bytes);
         const Clock::time_point readAt = frame->readAt;
         frame.reset();  // the dvpp buffer goes back before the clients are told
-        std::lock_guard<std::mutex> lock(mutex_);
         if (!error.empty()) {
-            error_ = error;
-            changed_.notify_all();
+            Fail(error);
             break;
         }
-        encodeMs_ += Ms(Clock::now() - t0);
+        Publish(std::move(bytes), readAt, Clock::now() - t0);
+    }
+}
+
+void CameraFeed::Publish(std::string bytes, Clock::time_point readAt, Clock::duration took) {
+    std::vector<std::function<void()>> parked;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        const double seconds = std::chrono::duration<double>(took).count();
+        encodeMs_ += seconds * 1000.0;
         ++encoded_;
+        size_t bucket = 0;
+        while (bucket < kEncodeBuckets.size() && seconds > kEncodeBuckets[bucket]) ++bucket;
+        ++encodeCounts_[bucket];
         jpeg_ = std::make_shared<const Encoded>(Encoded{std::move(bytes), readAt, ++number_});
+        parked = TakeParked();
         changed_.notify_all();
     }
+    for (auto &wake : parked) wake();
 }
 
 void ReadFeeds(const std::vector<CameraFeed *> &feeds, const std::atomic<bool> &stop) {

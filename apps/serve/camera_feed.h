@@ -4,12 +4,14 @@
 #ifndef TWINCAM_SERVE_CAMERA_FEED_H
 #define TWINCAM_SERVE_CAMERA_FEED_H
 
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <functional>
 #include <thread>
 #include <vector>
 
@@ -28,6 +30,9 @@ struct Encoded {
 };
 using Jpeg = std::shared_ptr<const Encoded>;
 
+// The upper bounds of the encode time histogram's buckets, in seconds.
+constexpr std::array<double, 8> kEncodeBuckets = {0.001, 0.002, 0.005, 0.01, 0.02, 0.05, 0.1, 0.25};
+
 // A camera's figures at one moment.
 struct FeedFigures {
     int id = 0;
@@ -37,7 +42,13 @@ struct FeedFigures {
     double fps = 0, encodeMs = 0, deliveryMsMedian = 0;
     int clients = 0;
     std::string error;  // empty while it delivers
+    // Encodes by time: per bucket of kEncodeBuckets, then over the last bound.
+    std::array<long, kEncodeBuckets.size() + 1> encodeCounts{};
+    double encodeSeconds = 0;
 };
+
+// What a stream client is told when it asks for the next JPEG.
+enum class NextJpeg { kReady, kParked, kEnded };
 
 class CameraFeed {
 public:
@@ -60,14 +71,27 @@ public:
     // Waits for a JPEG newer than frame `after` (0: any); nullptr on
     // shutdown, failure or timeout.
     Jpeg Next(uint64_t after, std::chrono::milliseconds timeout);
+    // Without waiting: a JPEG newer than `after` into *jpeg (kReady); or,
+    // while the feed goes on, calls park() and keeps wake, called once when
+    // a newer one is out or the feed ends (kParked); or kEnded.
+    NextJpeg NextOrPark(uint64_t after, Jpeg *jpeg, const std::function<void()> &park,
+                        std::function<void()> wake);
+    // Ends every stream: parked clients are woken and told kEnded from now on.
+    void EndStreams();
     // A client finished sending a part: how long after the read it left.
     void Delivered(Clock::time_point readAt);
     FeedFigures Figures();
+    // The camera failed to open or to read, or its encoder failed.
+    bool Failed();
 
     std::atomic<int> clients{0};
 
 private:
     void Encode();
+    void Publish(std::string bytes, Clock::time_point readAt, Clock::duration took);
+    // The parked clients' wake calls, taken with mutex_ held, to be called
+    // once it is released.
+    std::vector<std::function<void()>> TakeParked();
 
     common::FrameReader reader_;  // the reading thread's alone
     const int quality_;
@@ -76,11 +100,13 @@ private:
     common::FramePtr pending_;
     Jpeg jpeg_;
     uint64_t number_ = 0;  // the encoder's alone
-    bool stopping_ = false;
+    bool stopping_ = false, streamsEnded_ = false;
+    std::vector<std::function<void()>> parked_;
     std::string error_;
     long read_ = 0, skipped_ = 0, encoded_ = 0;
     long long missed_ = 0;
     double encodeMs_ = 0;
+    std::array<long, kEncodeBuckets.size() + 1> encodeCounts_{};
     common::RateMeter readRate_;
     common::RecentValues deliveryMs_{1024};
     std::thread encoder_;

@@ -38,9 +38,10 @@ std::string CameraJson(const FeedFigures &f) {
 std::string FiguresJson(const std::vector<FeedFigures> &cameras, const ProcessFigures &process) {
     std::string json = "{\"cameras\":[";
     for (const FeedFigures &f : cameras) json += (json.back() == '[' ? "" : ",") + CameraJson(f);
-    char tail[160];
-    std::snprintf(tail, sizeof tail, "],\"streams\":%d,\"threads\":%ld,\"rss_kib\":%ld,\"live_buffers\":%ld}",
-                  process.streams, process.threads, process.residentKiB, process.liveBuffers);
+    char tail[200];
+    std::snprintf(tail, sizeof tail,
+                  "],\"streams\":%d,\"connections\":%d,\"threads\":%ld,\"rss_kib\":%ld,\"live_buffers\":%ld}",
+                  process.streams, process.connections, process.threads, process.residentKiB, process.liveBuffers);
     return json + tail;
 }
 

@@ -13,6 +13,7 @@ namespace twincam::serve {
 struct ProcessFigures {
     int streams = 0;
     long threads = 0, residentKiB = 0, liveBuffers = 0;
+    int connections = 0;
 };
 
 std::string FiguresJson(const std::vector<FeedFigures> &cameras, const ProcessFigures &process);

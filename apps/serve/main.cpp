@@ -4,12 +4,10 @@
 // buffer; a frame a newer one replaces unencoded is freed then. Every
 // client of a camera gets the same JPEG. A slow client only ever waits for
 // the newest frame and holds up nobody else.
-#include <httplib.h>
-
 #include <cstdio>
 #include <thread>
 
-#include "routes.h"
+#include "http_server.h"
 #include "run_control.h"
 #include "serve_options.h"
 
@@ -17,6 +15,15 @@ using namespace twincam::serve;
 using namespace twincam::common;
 
 namespace {
+
+// The users of --auth-file, or nothing to serve everyone; false when the file is bad.
+bool LoadUsers(const Options &opt, std::optional<Htpasswd> *users) {
+    if (opt.authFile.empty()) return true;
+    std::string error;
+    *users = Htpasswd::Load(opt.authFile, &error);
+    if (!*users) std::fprintf(stderr, "twincam-serve: --auth-file %s\n", error.c_str());
+    return users->has_value();
+}
 
 // A camera that fails to open shows as failed; the others are read.
 std::vector<CameraFeed *> StartFeeds(const Options &opt, Served &served) {
@@ -35,21 +42,23 @@ void CloseFeeds(const std::vector<CameraFeed *> &reading) {
     }
 }
 
-// The port bound, or -1.
-int Bind(httplib::Server &server, const Options &opt) {
-    if (opt.port == 0) return server.bind_to_any_port(opt.host);
-    return server.bind_to_port(opt.host, opt.port) ? opt.port : -1;
+void Announce(const Options &opt, const HttpServer &http, bool signIn) {
+    std::printf("twincam-serve: http://%s:%d/\n", opt.host.c_str(), http.port());
+    std::fflush(stdout);
+    if (!http.loopback() && !signIn) {
+        std::fprintf(stderr,
+                     "twincam-serve: warning: listening on %s without --auth-file: anyone who can reach this "
+                     "address sees the cameras\n",
+                     opt.host.c_str());
+    }
 }
 
-// Serves until Ctrl-C or SIGTERM; then clients first, then the reader.
-void Serve(httplib::Server &server, Served &served, const std::vector<CameraFeed *> &reading) {
+// Reads until Ctrl-C or SIGTERM; then clients first, then the reader.
+void Serve(HttpServer &http, const std::vector<CameraFeed *> &reading) {
     std::atomic<bool> stopReading{false};
     std::thread reader([&] { ReadFeeds(reading, stopReading); });
-    std::thread listener([&] { server.listen_after_bind(); });
     while (!g_stop.load()) std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    served.stopping.store(true);
-    server.stop();
-    listener.join();
+    http.Stop();
     stopReading.store(true);
     reader.join();
 }
@@ -57,33 +66,31 @@ void Serve(httplib::Server &server, Served &served, const std::vector<CameraFeed
 }  // namespace
 
 int main(int argc, char **argv) {
-    // 1. Options.
+    // 1. Options, and the users who may sign in.
     Options opt;
     if (const std::optional<int> exit = ParseOptions(argc, argv, &opt)) return *exit;
+    std::optional<Htpasswd> users;
+    if (!LoadUsers(opt, &users)) return kExitFailure;
 
     // 2. Ctrl-C and SIGTERM shut down cleanly.
     InstallStopHandlers();
 
     // 3. Open the cameras and start their encoders.
     Served served;
-    served.maxClients = opt.maxClients;
+    served.maxStreams = opt.limits.maxStreams;
     const std::vector<CameraFeed *> reading = StartFeeds(opt, served);
 
-    // 4. The server. Every stream holds a thread while it lasts; the rest share a few more.
-    httplib::Server server;
-    server.new_task_queue = [&] { return new httplib::ThreadPool(static_cast<size_t>(opt.maxClients) + 4); };
-    AddRoutes(server, served);
-    const int port = Bind(server, opt);
-    if (port < 0) {
-        std::fprintf(stderr, "twincam-serve: cannot listen on %s\n", opt.listen.c_str());
+    // 4. The server: one thread for every connection, within the limits.
+    HttpServer http(served, opt.limits, users ? &*users : nullptr);
+    if (std::string error; !http.Start(opt.host, opt.port, &error)) {
+        std::fprintf(stderr, "twincam-serve: %s\n", error.c_str());
         CloseFeeds(reading);
         return kExitFailure;
     }
-    std::printf("twincam-serve: http://%s:%d/\n", opt.host.c_str(), port);
-    std::fflush(stdout);
+    Announce(opt, http, users.has_value());
 
     // 5. Read and serve until asked to stop.
-    Serve(server, served, reading);
+    Serve(http, reading);
 
     // 6. The encoders, then the cameras.
     for (auto &[id, feed] : served.feeds) feed->Stop();

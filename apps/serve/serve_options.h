@@ -9,13 +9,23 @@
 
 namespace twincam::serve {
 
+// What one client, and all of them, may hold of the server.
+struct Limits {
+    int maxConnections = 2048;  // open at once; more are closed on arrival
+    int maxPerAddress = 32;     // open at once from one client address
+    int maxStreams = 16;        // MJPEG streams at once; more get 503
+    int headSeconds = 10;       // a request's head must be in within this
+    int idleSeconds = 5;        // a connection with no traffic is closed after this
+};
+
 struct Options : common::CameraOptions {
     Options() { size = "1280x720"; }
     std::string listen = "127.0.0.1:8080";
     std::string host;  // from listen
     int port = 0;
     int quality = 80;
-    int maxClients = 16;
+    Limits limits;
+    std::string authFile;  // empty: no sign-in
 };
 
 // Fills *opt from the command line. Returns the exit code when there is

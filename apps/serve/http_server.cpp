@@ -1,0 +1,200 @@
+#include "http_server.h"
+
+#include <arpa/inet.h>
+#include <microhttpd.h>
+#include <netdb.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <memory>
+
+#include "jpeg_stream.h"
+
+namespace twincam::serve {
+namespace {
+
+// A connection's memory: its request head and its send buffer. A head that
+// does not fit is answered 431.
+constexpr size_t kConnectionMemory = 32 * 1024;
+
+bool IsLoopback(const sockaddr *addr) {
+    if (addr->sa_family == AF_INET) {
+        return (ntohl(reinterpret_cast<const sockaddr_in *>(addr)->sin_addr.s_addr) >> 24) == 127;
+    }
+    return addr->sa_family == AF_INET6 && IN6_IS_ADDR_LOOPBACK(&reinterpret_cast<const sockaddr_in6 *>(addr)->sin6_addr);
+}
+
+// A listening socket on host:port; -1 with *error on failure.
+int Listen(const std::string &host, int port, int *bound, bool *loopback, std::string *error) {
+    addrinfo hints{}, *found = nullptr;
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_flags = AI_PASSIVE | AI_NUMERICSERV;
+    if (const int rc = getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &found); rc != 0) {
+        *error = "cannot listen on " + host + ": " + gai_strerror(rc);
+        return -1;
+    }
+    std::unique_ptr<addrinfo, decltype(&freeaddrinfo)> owned(found, freeaddrinfo);
+    const int fd = socket(found->ai_family, found->ai_socktype | SOCK_CLOEXEC, found->ai_protocol);
+    const int on = 1;
+    if (fd >= 0) setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    if (fd < 0 || bind(fd, found->ai_addr, found->ai_addrlen) != 0 || listen(fd, SOMAXCONN) != 0) {
+        *error = "cannot listen on " + host + ":" + std::to_string(port) + ": " + std::strerror(errno);
+        if (fd >= 0) close(fd);
+        return -1;
+    }
+    sockaddr_storage addr{};
+    socklen_t size = sizeof addr;
+    getsockname(fd, reinterpret_cast<sockaddr *>(&addr), &size);
+    *bound = ntohs(addr.ss_family == AF_INET6 ? reinterpret_cast<sockaddr_in6 *>(&addr)->sin6_port
+                                              : reinterpret_cast<sockaddr_in *>(&addr)->sin_port);
+    *loopback = IsLoopback(reinterpret_cast<sockaddr *>(&addr));
+    return fd;
+}
+
+// Every connection is a file descriptor: as many as the system lets us have.
+void RaiseFileLimit() {
+    rlimit limit{};
+    if (getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
+        limit.rlim_cur = limit.rlim_max;
+        setrlimit(RLIMIT_NOFILE, &limit);
+    }
+}
+
+MHD_Result OnRequest(void *cls, MHD_Connection *connection, const char *url, const char *method, const char *,
+                     const char *, size_t *, void **state) {
+    return static_cast<MHD_Result>(static_cast<HttpServer *>(cls)->Answer(connection, url, method, state));
+}
+
+void OnConnection(void *cls, MHD_Connection *connection, void **, MHD_ConnectionNotificationCode code) {
+    static_cast<HttpServer *>(cls)->ConnectionEvent(connection, code == MHD_CONNECTION_NOTIFY_STARTED);
+}
+
+void OnCompleted(void *cls, MHD_Connection *connection, void **, MHD_RequestTerminationCode) {
+    static_cast<HttpServer *>(cls)->Answered(connection);
+}
+
+ssize_t ReadStream(void *cls, uint64_t, char *buf, size_t max) { return static_cast<JpegStream *>(cls)->Read(buf, max); }
+void FreeStream(void *cls) { delete static_cast<JpegStream *>(cls); }
+
+}  // namespace
+
+HttpServer::HttpServer(Served &served, const Limits &limits, const Htpasswd *users)
+    : served_(served), limits_(limits), users_(users), deadlines_(std::chrono::seconds(limits.headSeconds)) {}
+
+bool HttpServer::Start(const std::string &host, int port, std::string *error) {
+    RaiseFileLimit();
+    const int fd = Listen(host, port, &port_, &loopback_, error);
+    if (fd < 0) return false;
+    const unsigned flags = MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_EPOLL | MHD_ALLOW_SUSPEND_RESUME;
+    daemon_ = MHD_start_daemon(
+        flags, 0, nullptr, nullptr, &OnRequest, this, MHD_OPTION_LISTEN_SOCKET, fd,
+        MHD_OPTION_CONNECTION_LIMIT, static_cast<unsigned>(limits_.maxConnections),
+        MHD_OPTION_PER_IP_CONNECTION_LIMIT, static_cast<unsigned>(limits_.maxPerAddress),
+        MHD_OPTION_CONNECTION_TIMEOUT, static_cast<unsigned>(limits_.idleSeconds),
+        MHD_OPTION_CONNECTION_MEMORY_LIMIT, kConnectionMemory, MHD_OPTION_NOTIFY_CONNECTION, &OnConnection, this,
+        MHD_OPTION_NOTIFY_COMPLETED, &OnCompleted, this, MHD_OPTION_END);
+    if (daemon_ == nullptr) {
+        close(fd);
+        *error = "the HTTP server did not start";
+        return false;
+    }
+    reaper_ = std::thread([this] { ExpireHeads(); });
+    return true;
+}
+
+void HttpServer::ExpireHeads() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    while (!stopping_.wait_for(lock, std::chrono::milliseconds(250), [&] { return stopped_; })) {
+        deadlines_.Expire(HeadDeadlines::Clock::now());
+    }
+}
+
+void HttpServer::Stop() {
+    if (daemon_ == nullptr) return;
+    // Parked streams are woken and end; none may stay suspended when the
+    // daemon stops.
+    for (auto &[id, feed] : served_.feeds) feed->EndStreams();
+    for (int wait = 0; wait < 200 && parked_.load() > 0; ++wait) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    MHD_stop_daemon(daemon_);
+    daemon_ = nullptr;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        stopped_ = true;
+    }
+    stopping_.notify_all();
+    reaper_.join();
+}
+
+void HttpServer::ConnectionEvent(MHD_Connection *connection, bool opened) {
+    if (opened) {
+        const MHD_ConnectionInfo *info = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CONNECTION_FD);
+        deadlines_.Opened(connection, info->connect_fd, HeadDeadlines::Clock::now());
+        ++served_.connections;
+    } else {
+        deadlines_.Closed(connection);
+        --served_.connections;
+    }
+}
+
+void HttpServer::Answered(MHD_Connection *connection) { deadlines_.Answered(connection, HeadDeadlines::Clock::now()); }
+
+bool HttpServer::SignedIn(MHD_Connection *connection) const {
+    char *password = nullptr;
+    char *user = MHD_basic_auth_get_username_password(connection, &password);
+    const bool in = user != nullptr && password != nullptr && users_->Check(user, password);
+    MHD_free(user);
+    MHD_free(password);
+    return in;
+}
+
+int HttpServer::Answer(MHD_Connection *connection, const char *url, const char *method, void **state) {
+    // Called once the head is in; again with a body's bytes, which nothing here takes.
+    if (*state != nullptr) return MHD_YES;
+    *state = this;
+    deadlines_.HeadIn(connection);
+    if (users_ != nullptr && !SignedIn(connection)) {
+        const std::string text = "sign in to see the cameras\n";
+        MHD_Response *response = MHD_create_response_from_buffer(text.size(), const_cast<char *>(text.data()),
+                                                                  MHD_RESPMEM_MUST_COPY);
+        MHD_add_response_header(response, MHD_HTTP_HEADER_CONTENT_TYPE, "text/plain; charset=utf-8");
+        const MHD_Result queued = MHD_queue_basic_auth_fail_response(connection, "twincam", response);
+        MHD_destroy_response(response);
+        return queued;
+    }
+    Reply reply = Route(served_, method, url);
+    return Send(connection, reply);
+}
+
+int HttpServer::Send(MHD_Connection *connection, Reply &reply) {
+    MHD_Response *response = nullptr;
+    if (reply.kind == Reply::Body::kFixed) {
+        response = MHD_create_response_from_buffer(reply.body.size(), reply.body.data(), MHD_RESPMEM_MUST_COPY);
+    } else {
+        const bool multipart = reply.kind == Reply::Body::kStream;
+        CameraFeed *feed = reply.feed;
+        auto *stream = new JpegStream(
+            feed, multipart,
+            [this, connection] {
+                ++parked_;
+                MHD_suspend_connection(connection);
+            },
+            [this, connection] {
+                MHD_resume_connection(connection);
+                --parked_;
+            },
+            [this, feed, multipart] {
+                if (multipart) EndStream(served_, feed);
+            });
+        response = MHD_create_response_from_callback(MHD_SIZE_UNKNOWN, 64 * 1024, &ReadStream, stream, &FreeStream);
+    }
+    MHD_add_response_header(response, MHD_HTTP_HEADER_CONTENT_TYPE, reply.type.c_str());
+    for (const auto &[name, value] : reply.headers) MHD_add_response_header(response, name.c_str(), value.c_str());
+    const MHD_Result queued = MHD_queue_response(connection, static_cast<unsigned>(reply.status), response);
+    MHD_destroy_response(response);
+    return queued;
+}
+
+}  // namespace twincam::serve

@@ -1,0 +1,66 @@
+// The HTTP side of twincam-serve: one event-driven thread for every
+// connection (libmicrohttpd with epoll), limits on what any client may
+// hold, sign-in when asked for, and the router's replies.
+#ifndef TWINCAM_SERVE_HTTP_SERVER_H
+#define TWINCAM_SERVE_HTTP_SERVER_H
+
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "head_deadlines.h"
+#include "htpasswd.h"
+#include "router.h"
+#include "serve_options.h"
+
+struct MHD_Daemon;
+struct MHD_Connection;
+
+namespace twincam::serve {
+
+class HttpServer {
+public:
+    // users: nullptr to serve everyone.
+    HttpServer(Served &served, const Limits &limits, const Htpasswd *users);
+    ~HttpServer() { Stop(); }
+    HttpServer(const HttpServer &) = delete;
+    HttpServer &operator=(const HttpServer &) = delete;
+
+    // Listens on host:port (port 0: a free one) and serves; false with
+    // *error on failure.
+    bool Start(const std::string &host, int port, std::string *error);
+    int port() const { return port_; }
+    // Whether the address listened on is reachable only from this machine.
+    bool loopback() const { return loopback_; }
+    // Ends the streams, then closes every connection.
+    void Stop();
+
+    // libmicrohttpd's callbacks.
+    int Answer(MHD_Connection *connection, const char *url, const char *method, void **state);
+    void ConnectionEvent(MHD_Connection *connection, bool opened);
+    void Answered(MHD_Connection *connection);
+
+private:
+    bool SignedIn(MHD_Connection *connection) const;
+    int Send(MHD_Connection *connection, Reply &reply);
+    void ExpireHeads();
+
+    Served &served_;
+    const Limits limits_;
+    const Htpasswd *const users_;
+    HeadDeadlines deadlines_;
+    MHD_Daemon *daemon_ = nullptr;
+    int port_ = 0;
+    bool loopback_ = false;
+    std::atomic<int> parked_{0};  // stream clients waiting for a JPEG
+    std::mutex mutex_;
+    std::condition_variable stopping_;
+    bool stopped_ = false;
+    std::thread reaper_;
+};
+
+}  // namespace twincam::serve
+
+#endif  // TWINCAM_SERVE_HTTP_SERVER_H

@@ -1,6 +1,7 @@
 // twincam-serve end to end: every endpoint, snapshots and streams that carry
 // the cameras' stamps, the client limit, a stalled client, many clients
-// coming and going, the default address, and the page in a real browser.
+// coming and going, the default address, the page in a real browser; then
+// hostile clients, the connection limits, bad input, sign-in and metrics.
 #include <arpa/inet.h>
 #include <httplib.h>
 #include <netinet/in.h>
@@ -9,6 +10,8 @@
 
 #include <chrono>
 #include <cstring>
+#include <fstream>
+#include <random>
 #include <regex>
 #include <utility>
 #include <set>
@@ -22,6 +25,45 @@ namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
 namespace {
+
+// A connection from a source address of the loopback range, as from
+// another machine; -1 when refused.
+int Connect(int port, const char *from = "127.0.0.1") {
+    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    inet_pton(AF_INET, from, &addr.sin_addr);
+    timeval timeout{5, 0};
+    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+    if (bind(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0) return close(fd), -1;
+    addr.sin_port = htons(static_cast<uint16_t>(port));
+    inet_pton(AF_INET, "127.0.0.1", &addr.sin_addr);
+    if (connect(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0) return close(fd), -1;
+    return fd;
+}
+
+// Whether the connection is open this moment, with nothing to read.
+bool OpenNow(int fd) {
+    char byte;
+    return recv(fd, &byte, 1, MSG_DONTWAIT | MSG_PEEK) < 0 && errno == EAGAIN;
+}
+
+// Whether the server has closed the connection (within the read timeout).
+bool ClosedByServer(int fd) {
+    char byte;
+    const ssize_t n = read(fd, &byte, 1);
+    return n == 0 || (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK);
+}
+
+// The status of a raw request, -1 when the connection closed without one.
+int RawStatus(int port, const std::string &request) {
+    const int fd = Connect(port);
+    (void)!write(fd, request.data(), request.size());
+    char reply[64] = {};
+    const ssize_t n = read(fd, reply, sizeof reply - 1);
+    close(fd);
+    return n > 12 ? std::atoi(reply + 9) : -1;
+}
 
 // A raw connection that asks for a path and reads multipart JPEG parts.
 class Stream {
@@ -315,6 +357,177 @@ TEST_F(Serve, PageShowsBothCamerasInABrowser) {
         ASSERT_TRUE(std::regex_search(text, m, frames)) << "figures filled in by the script";
         EXPECT_GT(std::stol(m[1].str()), 0);
     }
+}
+
+}  // namespace
+
+namespace {
+
+// Both attacks at once, from several addresses: connections that send
+// nothing, and connections that trickle a header line a second. A stream
+// and a fresh client go on; all of them are closed at the head deadline.
+TEST_F(Serve, HoldsAgainstSlowHeadersAndIdleConnections) {
+    const int port = Start({"--head-timeout", "3", "--idle-timeout", "30", "--max-per-address", "50"});
+    Stream stream(port, "/stream/0");
+    ASSERT_EQ(stream.Status(), 200);
+    std::vector<int> attackers;
+    for (int i = 0; i < 300; ++i) {
+        const int fd = Connect(port, ("127.0.1." + std::to_string(2 + i / 50)).c_str());
+        ASSERT_GE(fd, 0);
+        if (i % 2 == 0) (void)!write(fd, "GET /stats HTTP/1.1\r\n", 21);
+        attackers.push_back(fd);
+    }
+    httplib::Client fresh("127.0.0.1", port);
+    fresh.set_read_timeout(1, 0);
+    for (int second = 0; second < 5; ++second) {
+        const Clock::time_point asked = Clock::now();
+        EXPECT_GE(StatsFigure(fresh, "frames_read"), 0) << "second " << second;
+        EXPECT_LT(Clock::now() - asked, std::chrono::milliseconds(500));
+        EXPECT_FALSE(stream.Part().empty());
+        for (size_t i = 0; i < attackers.size(); i += 2) (void)!send(attackers[i], "X-A: b\r\n", 8, MSG_NOSIGNAL);
+        if (second == 1) {
+            EXPECT_TRUE(OpenNow(attackers[0]) && OpenNow(attackers[1])) << "not before the deadline";
+        }
+        std::this_thread::sleep_for(std::chrono::seconds(1));
+    }
+    int closed = 0;
+    for (int fd : attackers) closed += ClosedByServer(fd) ? 1 : 0, close(fd);
+    EXPECT_EQ(closed, 300);
+    EXPECT_EQ(StatsFigure(fresh, "missed"), 0);
+}
+
+// Past a limit a connection is closed at once; the idle are closed in time.
+TEST_F(Serve, ConnectionLimitsCloseTheExtraOnes) {
+    const int port = Start({"--max-per-address", "3", "--max-connections", "6", "--idle-timeout", "2"});
+    std::vector<int> held;
+    for (int i = 0; i < 3; ++i) held.push_back(Connect(port, "127.0.2.1"));
+    const auto closedAtOnce = [](int fd) {
+        const Clock::time_point start = Clock::now();
+        return ClosedByServer(fd) && Clock::now() - start < std::chrono::milliseconds(500);
+    };
+    const int fourth = Connect(port, "127.0.2.1");
+    EXPECT_TRUE(closedAtOnce(fourth)) << "per address";
+    for (int i = 0; i < 3; ++i) held.push_back(Connect(port, "127.0.2.2"));
+    const int seventh = Connect(port, "127.0.2.3");
+    EXPECT_TRUE(closedAtOnce(seventh)) << "in all";
+    for (int fd : {fourth, seventh}) close(fd);
+    for (int fd : held) close(fd);
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    const int kept = Connect(port);
+    (void)!write(kept, "GET /stats HTTP/1.1\r\nHost: x\r\n\r\n", 32);
+    char reply[4096];
+    ASSERT_GT(read(kept, reply, sizeof reply), 12);
+    EXPECT_EQ(std::atoi(reply + 9), 200);
+    const Clock::time_point answered = Clock::now();
+    while (!ClosedByServer(kept)) {}
+    EXPECT_LT(Clock::now() - answered, std::chrono::seconds(3)) << "the idle keep-alive timeout";
+    close(kept);
+}
+
+// Each kind of bad request gets its status; ten thousand malformed ones
+// leave the server answering, with memory and buffers flat.
+TEST_F(Serve, BadRequestsGetTheirStatusAndLeaveTheServerFlat) {
+    const int port = Start({});
+    EXPECT_EQ(RawStatus(port, "POST /stats HTTP/1.1\r\nHost: x\r\nContent-Length: 3\r\n\r\nabc"), 405);
+    EXPECT_EQ(RawStatus(port, "DELETE /stream/0 HTTP/1.1\r\nHost: x\r\n\r\n"), 405);
+    EXPECT_EQ(RawStatus(port, "GET /stats HTTP/1.1\r\nHost: x\r\nX-Big: " + std::string(65536, 'a') + "\r\n\r\n"), 431);
+    for (const char *path : {"/%zz", "/stream/%", "/stream/0x1", "/stream/+1", "/snapshot/.jpg", "/metrics/"}) {
+        EXPECT_EQ(RawStatus(port, std::string("GET ") + path + " HTTP/1.1\r\nHost: x\r\n\r\n"), 404) << path;
+    }
+    httplib::Client client("127.0.0.1", port);
+    const std::vector<std::string> shapes = {
+        "GET / HTTP/1.1\r\nHost: x\r\n", "GET /st%0", "\r\n\r\n\r\n", "GET /stats HTTP/1.1\r\nHost: x\r\n\r\nGARBAGE\r\n\r\n",
+        "GET /stats HTTP/9.9\r\n\r\n", "GET /stats HTTP/1.1\r\nX: " + std::string(40000, 'h') + "\r\n\r\n"};
+    std::mt19937 random(7);
+    // Two rounds: the first sets the peak the allocator keeps, the second must not add to it.
+    long rss = 0;
+    for (int round = 0; round < 2; ++round) {
+        for (int i = 0; i < 5000; ++i) {
+            std::string request = shapes[i % shapes.size()];
+            for (int n = 0; i % 3 == 0 && n < 64; ++n) request += static_cast<char>(random());
+            // From many addresses: what lingers until its deadline must not hit the per-address cap.
+            const int fd = Connect(port, ("127.0.3." + std::to_string(1 + i % 200)).c_str());
+            (void)!send(fd, request.data(), request.size(), MSG_NOSIGNAL);
+            shutdown(fd, SHUT_WR);
+            close(fd);
+        }
+        // What lingers is closed by the idle timeout; meanwhile the cap may refuse us.
+        for (int wait = 0; wait < 150; ++wait) {
+            if (const long open = StatsFigure(client, "connections"); open >= 0 && open <= 1) break;
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+        EXPECT_EQ(RawStatus(port, "GET /stats HTTP/1.0\r\n\r\n"), 200) << "round " << round;
+        if (round == 0) rss = StatsFigure(client, "rss_kib");
+    }
+#if !defined(__SANITIZE_ADDRESS__)
+    EXPECT_LT(StatsFigure(client, "rss_kib"), rss + 4096);
+#else
+    (void)rss;
+#endif
+    EXPECT_LE(StatsFigure(client, "live_buffers"), 5);
+}
+
+// Sign-in with a file made by Apache's htpasswd; a bad file stops the
+// server naming its line; no sign-in beyond loopback is warned of.
+TEST_F(Serve, SignInWithAnHtpasswdFile) {
+    if (access("/usr/bin/htpasswd", X_OK) != 0) GTEST_SKIP() << "htpasswd is not installed (apt-get install apache2-utils)";
+    const fs::path users = dir_ / "users";
+    ASSERT_EQ(std::system(("htpasswd -B -b -c " + users.string() + " alice 'open sesame' 2>/dev/null").c_str()), 0);
+    const int port = Start({"--auth-file", users.string()});
+    httplib::Client client("127.0.0.1", port);
+    auto refused = client.Get("/stats");
+    ASSERT_TRUE(refused);
+    EXPECT_EQ(refused->status, 401);
+    EXPECT_EQ(refused->get_header_value("WWW-Authenticate").rfind("Basic", 0), 0u);
+    client.set_basic_auth("alice", "open sesamE");
+    EXPECT_EQ(client.Get("/stats")->status, 401);
+    client.set_basic_auth("alice", "open sesame");
+    for (const char *path : {"/", "/stats", "/metrics", "/snapshot/0.jpg"}) EXPECT_EQ(client.Get(path)->status, 200) << path;
+    Stop();
+
+    std::ofstream(users, std::ios::app) << "bob:secret\n";
+    const pid_t bad = twincam::test::Spawn({TWINCAM_SERVE_TOOL, "--auth-file", users.string()}, dir_);
+    EXPECT_EQ(twincam::test::Wait(bad), 1);
+    EXPECT_NE(Slurp(dir_ / "stderr").find("line 2: the password of 'bob' is not a bcrypt hash"), std::string::npos);
+
+    Start({"--listen", "0.0.0.0:0"}, false);
+    EXPECT_NE(Slurp(dir_ / "stderr").find("without --auth-file: anyone who can reach"), std::string::npos);
+}
+
+// promtool accepts /metrics, and a real Prometheus, scraping every second,
+// sees the frames read rise.
+TEST_F(Serve, MetricsPassPromtoolAndPrometheusScrapesThem) {
+    if (access("/usr/bin/prometheus", X_OK) != 0) GTEST_SKIP() << "Prometheus is not installed (apt-get install prometheus)";
+    const int port = Start({});
+    httplib::Client client("127.0.0.1", port);
+    std::ofstream(dir_ / "metrics") << client.Get("/metrics")->body;
+    EXPECT_EQ(std::system(("promtool check metrics <" + (dir_ / "metrics").string()).c_str()), 0);
+
+    const int promPort = twincam::test::FreePort();
+    std::ofstream(dir_ / "prometheus.yml") << "global: {scrape_interval: 1s}\nscrape_configs:\n"
+                                           << "  - {job_name: twincam, static_configs: [{targets: ['127.0.0.1:"
+                                           << port << "']}]}\n";
+    const fs::path promDir = dir_ / "prometheus";
+    fs::create_directories(promDir);
+    const pid_t prometheus = twincam::test::Spawn(
+        {"/usr/bin/prometheus", "--config.file=" + (dir_ / "prometheus.yml").string(), "--storage.tsdb.path=" + (promDir / "data").string(),
+         "--web.listen-address=127.0.0.1:" + std::to_string(promPort)}, promDir);
+    httplib::Client api("127.0.0.1", promPort);
+    std::vector<long> seen;
+    static const std::regex value(R"re("value":\[[0-9.]+,"(\d+)"\])re");
+    for (int i = 0; i < 60 && seen.size() < 2; ++i) {
+        std::this_thread::sleep_for(std::chrono::seconds(1));
+        auto res = api.Get("/api/v1/query", httplib::Params{{"query", "twincam_frames_read_total{camera=\"0\"}"}},
+                          httplib::Headers{});
+        std::smatch m;
+        if (res && std::regex_search(res->body, m, value) && (seen.empty() || std::stol(m[1].str()) != seen.back())) {
+            seen.push_back(std::stol(m[1].str()));
+        }
+    }
+    kill(prometheus, SIGTERM);
+    twincam::test::Wait(prometheus);
+    ASSERT_EQ(seen.size(), 2u) << Slurp(promDir / "stderr");
+    EXPECT_GT(seen[1], seen[0]);
 }
 
 }  // namespace

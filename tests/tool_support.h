@@ -19,6 +19,10 @@
 #include <utility>
 #include <vector>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+
 #include "twincam/sim/twincam_sim.h"
 
 namespace twincam::test {
@@ -52,6 +56,19 @@ inline pid_t Spawn(std::vector<std::string> argv, const fs::path &dir, const std
     cargv.push_back(nullptr);
     execv(cargv[0], cargv.data());
     _exit(127);
+}
+
+// A TCP port free on 127.0.0.1 a moment ago, for a server that cannot pick its own.
+inline int FreePort() {
+    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof addr;
+    bind(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr);
+    getsockname(fd, reinterpret_cast<sockaddr *>(&addr), &size);
+    close(fd);
+    return ntohs(addr.sin_port);
 }
 
 // The exit status, or 128 + the signal that ended it.

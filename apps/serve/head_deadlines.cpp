@@ -37,9 +37,4 @@ int HeadDeadlines::Expire(Clock::time_point now) {
     return expired;
 }
 
-size_t HeadDeadlines::size() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return due_.size();
-}
-
 }  // namespace twincam::serve

@@ -27,7 +27,6 @@ public:
     // Shuts down (without closing: the server still owns them) the sockets
     // whose head is overdue at now; returns how many.
     int Expire(Clock::time_point now);
-    size_t size();
 
 private:
     struct Due {

@@ -63,6 +63,12 @@ void RaiseFileLimit() {
     }
 }
 
+// Past the limit a connection is closed as soon as it is accepted, rather
+// than left waiting in the listen queue.
+MHD_Result OnAccept(void *cls, const sockaddr *, socklen_t) {
+    return static_cast<HttpServer *>(cls)->Admit() ? MHD_YES : MHD_NO;
+}
+
 MHD_Result OnRequest(void *cls, MHD_Connection *connection, const char *url, const char *method, const char *,
                      const char *, size_t *, void **state) {
     return static_cast<MHD_Result>(static_cast<HttpServer *>(cls)->Answer(connection, url, method, state));
@@ -88,10 +94,13 @@ bool HttpServer::Start(const std::string &host, int port, std::string *error) {
     RaiseFileLimit();
     const int fd = Listen(host, port, &port_, &loopback_, error);
     if (fd < 0) return false;
-    const unsigned flags = MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_EPOLL | MHD_ALLOW_SUSPEND_RESUME;
+    // poll, not epoll: with epoll this libmicrohttpd misses a client's close
+    // that comes with its last bytes, and holds the connection (and memory
+    // it does not give back) until a timeout.
+    const unsigned flags = MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_POLL | MHD_ALLOW_SUSPEND_RESUME;
     daemon_ = MHD_start_daemon(
-        flags, 0, nullptr, nullptr, &OnRequest, this, MHD_OPTION_LISTEN_SOCKET, fd,
-        MHD_OPTION_CONNECTION_LIMIT, static_cast<unsigned>(limits_.maxConnections),
+        flags, 0, &OnAccept, this, &OnRequest, this, MHD_OPTION_LISTEN_SOCKET, fd,
+        MHD_OPTION_CONNECTION_LIMIT, static_cast<unsigned>(limits_.maxConnections) + 1,
         MHD_OPTION_PER_IP_CONNECTION_LIMIT, static_cast<unsigned>(limits_.maxPerAddress),
         MHD_OPTION_CONNECTION_TIMEOUT, static_cast<unsigned>(limits_.idleSeconds),
         MHD_OPTION_CONNECTION_MEMORY_LIMIT, kConnectionMemory, MHD_OPTION_NOTIFY_CONNECTION, &OnConnection, this,
@@ -127,6 +136,8 @@ void HttpServer::Stop() {
     stopping_.notify_all();
     reaper_.join();
 }
+
+bool HttpServer::Admit() const { return served_.connections.load() < limits_.maxConnections; }
 
 void HttpServer::ConnectionEvent(MHD_Connection *connection, bool opened) {
     if (opened) {

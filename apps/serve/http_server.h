@@ -1,5 +1,5 @@
 // The HTTP side of twincam-serve: one event-driven thread for every
-// connection (libmicrohttpd with epoll), limits on what any client may
+// connection (libmicrohttpd), limits on what any client may
 // hold, sign-in when asked for, and the router's replies.
 #ifndef TWINCAM_SERVE_HTTP_SERVER_H
 #define TWINCAM_SERVE_HTTP_SERVER_H
@@ -38,6 +38,7 @@ public:
     void Stop();
 
     // libmicrohttpd's callbacks.
+    bool Admit() const;
     int Answer(MHD_Connection *connection, const char *url, const char *method, void **state);
     void ConnectionEvent(MHD_Connection *connection, bool opened);
     void Answered(MHD_Connection *connection);

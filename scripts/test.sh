@@ -7,7 +7,7 @@
 # stage prints its wall time.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/deps.sh tools python browser cross bench coverage fuzz
+scripts/deps.sh tools python browser servers cross bench coverage fuzz
 
 stage() {
     local name=$1
@@ -26,7 +26,7 @@ stage aarch64 cmake --workflow --preset aarch64
 stage coverage cmake --workflow --preset coverage
 cat build/coverage/coverage-src.txt
 stage fuzz cmake --workflow --preset fuzz
-cat build/fuzz/fuzz-run/fuzz-summary.txt
+cat build/fuzz/fuzz-run/fuzz-summary.txt build/fuzz/fuzz-router-run/fuzz-summary.txt
 # The benchmark must run here; its figures are read, never asserted.
 stage bench-smoke bench/run --smoke
 echo "==== all stages: $((SECONDS - total)) s"

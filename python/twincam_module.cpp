@@ -6,10 +6,14 @@
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
 
+#include <algorithm>
+#include <optional>
 #include <string>
 
+#include "frame.h"
 #include "library_lock.h"
 #include "nv12.h"
+#include "pairing.h"
 #include "stamp.h"
 #include "twincam/camera.h"
 #include "twincam/platform/acl_runtime.h"
@@ -37,10 +41,18 @@ void CheckId(int id) {
     if (id != 0 && id != 1) throw py::value_error("camera id must be 0 or 1, not " + std::to_string(id));
 }
 
+// twincam.Frame, the ndarray subclass frames are returned as (defined in
+// Python; the module is loaded by the time a camera reads).
+py::object FrameType() {
+    static py::object *type = new py::object(py::module_::import("twincam._frame").attr("Frame"));
+    return *type;
+}
+
 // What twincam.Camera wraps: one open camera of the library.
 class CameraHandle {
 public:
-    CameraHandle(int id, int fps, int width, int height) : id_(id) {
+    CameraHandle(int id, int fps, int width, int height)
+        : id_(id), fps_(fps), width_(width), height_(height), stamps_(id) {
         CheckId(id);
         if (!twincam_frame_rate_ok(fps)) {
             throw py::value_error("fps must be " + std::to_string(TWINCAM_MIN_FPS) + " to " +
@@ -61,8 +73,9 @@ public:
         if (open_) Library([&] { return CloseCameraEx(id_); });
     }
 
-    // One NV12 frame, shape (height * 3 / 2, width), over the dvpp buffer.
-    py::array Read() {
+    // One NV12 frame, shape (height * 3 / 2, width), over the dvpp buffer,
+    // as a twincam.Frame with its sequence and capture times.
+    py::object Read() {
         if (!open_) throw CameraError("camera " + std::to_string(id_) + " is closed");
         CameraFrame frame{};
         CameraRecord record{};
@@ -72,9 +85,18 @@ public:
             }) != 0) {
             throw CameraError("ReadCameraFrame failed for camera " + std::to_string(id_));
         }
+        const int64_t monotonic = twincam::common::Nanoseconds(twincam::common::Clock::now());
+        const int64_t wall = twincam::common::Nanoseconds(twincam::common::WallClock::now());
+        const auto seen = stamps_.Track(frame.data, record.width, record.height);
         py::capsule owner(frame.data, [](void *data) { (void)acldvppFree(data); });
         const py::ssize_t width = record.width, rows = frame.size / record.width;
-        return py::array_t<uint8_t>({rows, width}, {width, py::ssize_t{1}}, static_cast<uint8_t *>(frame.data), owner);
+        py::array array = py::array_t<uint8_t>({rows, width}, {width, py::ssize_t{1}},
+                                               static_cast<uint8_t *>(frame.data), owner);
+        py::object out = array.attr("view")(FrameType());
+        out.attr("sequence") = seen.sequence;
+        out.attr("timestamp_ns") = monotonic;
+        out.attr("wall_ns") = wall;
+        return out;
     }
 
     void Close() {
@@ -86,11 +108,51 @@ public:
     }
 
     int id() const { return id_; }
+    int fps() const { return fps_; }
+    int width() const { return width_; }
+    int height() const { return height_; }
     bool closed() const { return !open_; }
 
 private:
-    int id_;
+    int id_, fps_, width_, height_;
     bool open_ = false;
+    twincam::common::StampTracker stamps_;
+};
+
+// What twincam.Pair wraps: two open cameras read as matched pairs.
+class PairHandle {
+public:
+    PairHandle(py::object cam0, py::object cam1, std::optional<int64_t> maxSkewNs)
+        : cameras_{std::move(cam0), std::move(cam1)},
+          reader_(maxSkewNs.value_or(twincam::common::HalfPeriodNs(std::min(Fps(cameras_[0]), Fps(cameras_[1])))),
+                  ReadSide{cameras_}, TimeOf{}) {
+        if (reader_.matcher().maxSkewNs() < 0) throw py::value_error("max_skew_ns must be 0 or more");
+    }
+
+    // A matched (frame0, frame1).
+    py::tuple Read() {
+        std::string error;
+        auto pair = reader_.Next(&error);
+        if (!pair) throw CameraError(error);
+        return py::make_tuple(pair->first, pair->second);
+    }
+
+    long unmatched() const { return reader_.unmatched(); }
+    long pairs() const { return reader_.matcher().pairs(); }
+    int64_t maxSkewNs() const { return reader_.matcher().maxSkewNs(); }
+
+private:
+    static int Fps(const py::object &camera) { return camera.cast<CameraHandle &>().fps(); }
+    struct ReadSide {
+        py::object *cameras;
+        py::object operator()(int side) const { return cameras[side].attr("read")(); }
+    };
+    struct TimeOf {
+        int64_t operator()(const py::object &frame) const { return frame.attr("timestamp_ns").cast<int64_t>(); }
+    };
+
+    py::object cameras_[2];
+    twincam::common::PairReader<py::object, ReadSide, TimeOf> reader_;
 };
 
 // The frame as NV12, when it has an NV12 frame's shape (height * 3 / 2, width).
@@ -163,12 +225,25 @@ void BindCamera(py::module_ &m) {
             py::arg("count") = -1, "An iterator of reads: count of them, or without end.")
         .def("close", &CameraHandle::Close, "Closes the camera; reading it afterwards raises CameraError.")
         .def_property_readonly("id", &CameraHandle::id)
+        .def_property_readonly("fps", &CameraHandle::fps)
+        .def_property_readonly("width", &CameraHandle::width)
+        .def_property_readonly("height", &CameraHandle::height)
         .def_property_readonly("closed", &CameraHandle::closed)
         .def("__enter__", [](py::object self) { return self; })
         .def("__exit__", [](CameraHandle &c, py::args) {
             c.Close();
             return false;
         });
+    py::class_<PairHandle>(m, "Pair", "Two open cameras read as a stereo pair, frames matched by capture time.")
+        .def(py::init<py::object, py::object, std::optional<int64_t>>(), py::arg("cam0"), py::arg("cam1"),
+             py::arg("max_skew_ns") = py::none(),
+             "Pairs cam0's frames with cam1's no more than max_skew_ns apart (default: half the slower "
+             "camera's frame period).")
+        .def("read", &PairHandle::Read,
+             "A matched (frame0, frame1); raises CameraError when no pair matches within a few frames.")
+        .def_property_readonly("unmatched", &PairHandle::unmatched, "Frames dropped for want of a partner.")
+        .def_property_readonly("pairs", &PairHandle::pairs, "Pairs returned.")
+        .def_property_readonly("max_skew_ns", &PairHandle::maxSkewNs);
 }
 
 #if TWINCAM_WITH_SIM
@@ -193,6 +268,16 @@ void BindSim(py::module_ &m) {
     sim.def(
         "set_pacing", [](bool on) { twincam_sim_set_pacing(on ? 1 : 0); }, py::arg("on"),
         "Paced like a sensor (True) or every read at once (False).");
+    sim.def(
+        "set_phase",
+        [](int camera, double ms) {
+            CheckId(camera);
+            twincam_sim_set_phase(camera, ms);
+        },
+        py::arg("camera"), py::arg("ms"), "Offsets a camera's frame times on the board clock by ms milliseconds.");
+    sim.def(
+        "call_count_read", [] { return twincam_sim_call_count(TWINCAM_SIM_OP_READ); },
+        "Reads the camera service has been asked for, so that a fault can name the next one.");
     sim.def("live_buffers", &twincam_sim_live_buffers, "dvpp buffers allocated and not yet freed.");
     sim.def("peak_calls_in_flight", &twincam_sim_peak_calls_in_flight,
             "The most platform calls in progress at once: above 1, two threads called the library unserialised.");

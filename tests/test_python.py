@@ -101,3 +101,56 @@ def test_registry_keeps_the_first_open():
     assert reg["cameras"][1] == {"initialized": True, "id": 1, "fps": 15, "width": 320, "height": 240,
                                  "frame_size": 115200}
     assert reg["cameras"][0]["initialized"] is False and reg["cameras"][0]["id"] == 255
+
+
+def test_frames_carry_rising_times_spaced_by_the_frame_rate():
+    sim.set_pacing(True)
+    with twincam.Camera(0, fps=50, width=320, height=240) as cam:
+        frames = [cam.read() for _ in range(12)][2:]  # the first reads take what the sensor held
+        assert isinstance(frames[0], twincam.Frame) and isinstance(frames[0], np.ndarray)
+        assert [f.sequence for f in frames] == list(range(frames[0].sequence, frames[0].sequence + 10))
+        gaps = np.diff([f.timestamp_ns for f in frames]) / 1e6
+        assert np.all(np.abs(gaps - 20.0) < 4.0), gaps
+        assert abs(np.diff([f.wall_ns for f in frames]).sum() / 1e6 - gaps.sum()) < 5.0
+        assert frames[0][:10].sequence == frames[0].sequence  # views keep the attributes
+        del frames
+
+
+def pair_of(phase_ms, **kwargs):
+    sim.set_pacing(True)
+    sim.set_phase(1, phase_ms)
+    cams = twincam.Camera(0, fps=30, width=320, height=240), twincam.Camera(1, fps=30, width=320, height=240)
+    return cams, twincam.Pair(*cams, **kwargs)
+
+
+@pytest.mark.parametrize("phase_ms", [0.0, 6.0, -9.0, 25.0])
+def test_pairs_within_the_bound_all_match(phase_ms):
+    (cam0, cam1), pair = pair_of(phase_ms)
+    with cam0, cam1:
+        skews = []
+        for _ in range(10):
+            f0, f1 = pair.read()
+            skews.append((f1.timestamp_ns - f0.timestamp_ns) / 1e6)
+        del f0, f1
+    # 25 ms late is 8.3 ms early for the next frame of camera 0.
+    expected = phase_ms if phase_ms != 25.0 else 25.0 - 1000.0 / 30
+    assert np.all(np.abs(np.array(skews) - expected) < 3.0), skews
+    assert pair.unmatched == 0
+
+
+def test_a_dropped_frame_leaves_one_unmatched_and_the_pairs_after_it_match():
+    (cam0, cam1), pair = pair_of(0.0)
+    with cam0, cam1:
+        for _ in range(3):
+            pair.read()
+        sim.set_faults("read@%d=drop" % (sim.call_count_read() + 1))
+        skews = [abs(f1.timestamp_ns - f0.timestamp_ns) for f0, f1 in (pair.read() for _ in range(5))]
+    assert pair.unmatched == 1
+    assert max(skews) < 3_000_000, skews
+
+
+def test_an_offset_over_the_bound_matches_nothing_and_says_so():
+    (cam0, cam1), pair = pair_of(16.0, max_skew_ns=5_000_000)
+    with cam0, cam1, pytest.raises(twincam.CameraError, match="no pair within 5.0 ms"):
+        pair.read()
+    assert pair.pairs == 0

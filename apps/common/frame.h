@@ -15,6 +15,14 @@
 namespace twincam::common {
 
 using Clock = std::chrono::steady_clock;
+using WallClock = std::chrono::system_clock;
+
+// A time point as nanoseconds since its clock's epoch (boot for the
+// monotonic clock, 1970 for the wall clock).
+template <typename TimePoint>
+int64_t Nanoseconds(TimePoint t) {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(t.time_since_epoch()).count();
+}
 
 struct Frame {
     int camera = 0;
@@ -24,7 +32,8 @@ struct Frame {
     int width = 0, height = 0;
     const uint8_t *data = nullptr;
     size_t size = 0;
-    Clock::time_point readAt{};  // when the library handed it over
+    Clock::time_point readAt{};  // when the library handed it over: its capture time
+    WallClock::time_point wallAt{};  // the same moment on the wall clock
 
     Nv12View view() const { return {data, width, height}; }
 };

@@ -32,6 +32,7 @@ FramePtr FrameReader::Read() {
     if (result != 0) return nullptr;
     Frame f;
     f.readAt = Clock::now();
+    f.wallAt = WallClock::now();
     if (keepLatencies_) latencyMs_.push_back(std::chrono::duration<double, std::milli>(f.readAt - start).count());
     const StampTracker::Seen seen = stamps_.Track(delivered.data, record.width, record.height);
     f.camera = camera_;

@@ -1,5 +1,6 @@
 // The simulated camera service: two cameras that open, take the properties
 // a sensor would take, and deliver frames into the caller's buffer.
+#include <cmath>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -47,6 +48,13 @@ std::string SourceFromEnvironment(int32_t id) {
     return path != nullptr ? path : "";
 }
 
+// TWINCAM_SIM_PHASE_<ID>: milliseconds camera id's frames fall due after
+// the board clock's ticks.
+double PhaseFromEnvironment(int32_t id) {
+    const char *phase = std::getenv(id == 0 ? "TWINCAM_SIM_PHASE_0" : "TWINCAM_SIM_PHASE_1");
+    return phase != nullptr ? std::strtod(phase, nullptr) : 0.0;
+}
+
 bool StampFromEnvironment() {
     const char *stamp = std::getenv("TWINCAM_SIM_STAMP");
     return stamp == nullptr || std::strcmp(stamp, "0") != 0;
@@ -60,6 +68,10 @@ struct Service {
     Sensor cameras[kCameras];
     std::string source[kCameras] = {SourceFromEnvironment(0), SourceFromEnvironment(1)};
     std::string reported[kCameras];  // the source whose failure was last reported
+    // Both sensors run off one board clock: at the same rate their frames
+    // fall due at the same instants, whenever each was opened, but for a phase.
+    Clock::time_point origin = Clock::now();
+    double phaseMs[kCameras] = {PhaseFromEnvironment(0), PhaseFromEnvironment(1)};
 };
 
 Service &TheService() {
@@ -68,6 +80,23 @@ Service &TheService() {
 }
 
 bool Known(int32_t id) { return id >= 0 && id < kCameras; }
+
+// The latest instant, at or before now, at which a frame of camera id at fps
+// falls due on the board clock. With the service's mutex held.
+Clock::time_point BoardTick(int32_t id, int32_t fps) {
+    const Service &s = TheService();
+    const double period = 1.0 / fps;
+    const Clock::time_point zero = s.origin + std::chrono::duration_cast<Clock::duration>(
+                                                  std::chrono::duration<double, std::milli>(s.phaseMs[id]));
+    const double ticks = std::floor(std::chrono::duration<double>(Clock::now() - zero).count() / period);
+    return zero + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(ticks * period));
+}
+
+// Frames from the next one on fall due on the board clock's ticks.
+void Rebase(int32_t id, Sensor &camera) {
+    camera.base = camera.next;
+    camera.epoch = BoardTick(id, camera.fps);
+}
 
 twincam_sim_call Call(twincam_sim_op op, int32_t id, int32_t result) {
     twincam_sim_call call{};
@@ -134,7 +163,7 @@ int32_t ServiceOpen(int32_t id) {
     Sensor &camera = TheService().cameras[id];
     if (!camera.open) {
         camera = Sensor{};
-        camera.epoch = Clock::now();
+        Rebase(id, camera);
         camera.footage = std::move(footage);
     }
     camera.open = true;
@@ -164,9 +193,8 @@ int32_t ServiceSetProperty(int32_t id, int32_t property, void *value) {
             case FrameRate:
                 if (twincam_frame_rate_ok(a)) {
                     // A new rate takes effect from now on, without renumbering.
-                    camera.base = camera.next;
-                    camera.epoch = Clock::now();
                     camera.fps = a;
+                    Rebase(id, camera);
                     call.result = 1;
                 }
                 break;
@@ -179,8 +207,7 @@ int32_t ServiceSetProperty(int32_t id, int32_t property, void *value) {
                     if (camera.footage && (!camera.scene || camera.scene->width() != a || camera.scene->height() != b)) {
                         camera.scene = nullptr;
                         camera.scene = camera.footage->Play(a, b);
-                        camera.base = camera.next;
-                        camera.epoch = Clock::now();
+                        Rebase(id, camera);
                     }
                 }
                 break;
@@ -227,14 +254,15 @@ int32_t ServiceRead(int32_t id, void *data, int32_t *size) {
             // The newest frame already due, or else wait for the next one.
             const auto period = std::chrono::duration<double>(1.0 / camera->fps);
             const auto elapsed = std::chrono::duration<double>(Clock::now() - camera->epoch);
-            const auto dueNow = camera->base + static_cast<uint64_t>(elapsed / period);
-            if (dueNow >= sequence) {
-                sequence = dueNow;
-            } else {
-                wait = true;
-                due = camera->epoch + std::chrono::duration_cast<Clock::duration>(
-                                          period * static_cast<double>(sequence - camera->base));
-            }
+            const auto dueNow = camera->base + static_cast<uint64_t>(std::max(0.0, elapsed / period));
+            if (dueNow >= sequence) sequence = dueNow;
+            // A dropped frame is lost on the sensor: the read gets the one after it.
+            if (faulted && fault == TWINCAM_SIM_READ_DROP) ++sequence;
+            due = camera->epoch + std::chrono::duration_cast<Clock::duration>(
+                                      period * static_cast<double>(sequence - camera->base));
+            wait = due > Clock::now();
+        } else if (faulted && fault == TWINCAM_SIM_READ_DROP) {
+            ++sequence;
         }
         camera->next = sequence + 1;
         ++camera->frames;
@@ -274,6 +302,7 @@ void ServiceReset() {
     TheService().initialized = false;
     for (Sensor &camera : TheService().cameras) camera = Sensor{};
     TheService().paced = PaceFromEnvironment();
+    for (int32_t id = 0; id < kCameras; ++id) TheService().phaseMs[id] = PhaseFromEnvironment(id);
     TheService().stamp = StampFromEnvironment();
     for (int32_t id = 0; id < kCameras; ++id) {
         TheService().source[id] = SourceFromEnvironment(id);
@@ -296,6 +325,15 @@ extern "C" TWINCAM_SIM_EXPORT void twincam_sim_set_pacing(int on) {
     using namespace twincam::sim;
     std::lock_guard<std::mutex> lock(TheService().mutex);
     TheService().paced = on != 0;
+}
+
+extern "C" TWINCAM_SIM_EXPORT int twincam_sim_set_phase(int32_t id, double ms) {
+    using namespace twincam::sim;
+    if (!Known(id)) return -1;
+    std::lock_guard<std::mutex> lock(TheService().mutex);
+    TheService().phaseMs[id] = ms;
+    if (TheService().cameras[id].open) Rebase(id, TheService().cameras[id]);
+    return 0;
 }
 
 extern "C" TWINCAM_SIM_EXPORT int twincam_sim_set_source(int32_t id, const char *path) {

@@ -73,8 +73,9 @@ bool ParseFault(const std::string &item, Fault *fault, std::string *why) {
             if (!hasValue || value == "fail") return true;
             if (value == "short") fault->value = TWINCAM_SIM_READ_SHORT;
             else if (value == "long") fault->value = TWINCAM_SIM_READ_LONG;
+            else if (value == "drop") fault->value = TWINCAM_SIM_READ_DROP;
             else {
-                *why = "'" + item + "': a read fault is fail, short or long";
+                *why = "'" + item + "': a read fault is fail, short, long or drop";
                 return false;
             }
             return true;

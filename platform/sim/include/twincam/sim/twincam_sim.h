@@ -97,7 +97,8 @@ void twincam_sim_set_log_hook(twincam_sim_log_hook hook, void *user);
 enum {
     TWINCAM_SIM_READ_FAIL = 0,  /* the read fails */
     TWINCAM_SIM_READ_SHORT = 1, /* succeeds one byte short of the frame */
-    TWINCAM_SIM_READ_LONG = 2   /* succeeds reporting one byte more than the frame */
+    TWINCAM_SIM_READ_LONG = 2,  /* succeeds reporting one byte more than the frame */
+    TWINCAM_SIM_READ_DROP = 3   /* the sensor loses the frame due: the read gets the next one */
 };
 
 /* Makes the nth call (1-based, counted since the last reset) of op fail.
@@ -109,8 +110,8 @@ enum {
 int twincam_sim_fault(twincam_sim_op op, uint32_t nth, int32_t value);
 /* Replaces the schedule by one written as in TWINCAM_SIM_FAULTS: a comma-
  * separated list of OP@N or OP@N=VALUE, OP one of init, status, open,
- * setprop, read, close, malloc, free; VALUE a status (status), fail, short
- * or long (read), an error code (malloc, free). Returns 0; on a malformed schedule
+ * setprop, read, close, malloc, free; VALUE a status (status), fail, short,
+ * long or drop (read), an error code (malloc, free). Returns 0; on a malformed schedule
  * returns -1, keeps the old one and describes the fault in err. */
 int twincam_sim_set_faults(const char *schedule, char *err, size_t errlen);
 void twincam_sim_clear_faults(void);
@@ -144,6 +145,13 @@ int twincam_sim_camera(int32_t id, twincam_sim_camera_info *out);
  * from the open, a read waits for the next due frame and a late reader gets
  * the newest one. Unpaced, every read returns the next frame at once. */
 void twincam_sim_set_pacing(int on);
+
+/* Both cameras' frames fall due on one board clock: at the same rate, at the
+ * same instants, whenever each was opened (as two sensors on one board's
+ * clock). This offsets camera 0's or 1's frame times by ms milliseconds
+ * (TWINCAM_SIM_PHASE_0 and TWINCAM_SIM_PHASE_1 set it from the environment),
+ * from now if it is open. Returns 0, or -1 for another id. */
+int twincam_sim_set_phase(int32_t id, double ms);
 
 /* What camera 0 or 1 shows from its next open: recorded footage from path (a
  * video file in a common container and codec, or a directory of PNG or

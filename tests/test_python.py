@@ -143,7 +143,8 @@ def test_a_dropped_frame_leaves_one_unmatched_and_the_pairs_after_it_match():
     with cam0, cam1:
         for _ in range(3):
             pair.read()
-        sim.set_faults("read@%d=drop" % (sim.call_count_read() + 1))
+        # In step, camera 0 is read first: camera 1's next frame is the second read from now.
+        sim.set_faults("read@%d=drop" % (sim.call_count_read() + 2))
         skews = [abs(f1.timestamp_ns - f0.timestamp_ns) for f0, f1 in (pair.read() for _ in range(5))]
     assert pair.unmatched == 1
     assert max(skews) < 3_000_000, skews

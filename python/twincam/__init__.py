@@ -18,5 +18,5 @@ try:
 except ImportError:  # built for a device: no simulated platform
     pass
 else:
-    _sys.modules[__name__ + ".sim"] = sim
+    _sys.modules[__name__ + ".sim"] = sim  # type: ignore[assignment]
     __all__.append("sim")

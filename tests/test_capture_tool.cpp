@@ -1,5 +1,8 @@
 // twincam-capture end to end: the files it writes, what they hold, its exit
 // status on failures and bad options, slow and failing writers, and Ctrl-C.
+#include <algorithm>
+#include <sstream>
+#include <regex>
 #include <signal.h>
 
 #include <chrono>
@@ -45,7 +48,12 @@ protected:
         return r;
     }
 
-    size_t Files(const fs::path &d) const { return static_cast<size_t>(std::distance(fs::directory_iterator(d), {})); }
+    // The frames' files, not the CSV beside them.
+    size_t Files(const fs::path &d) const {
+        return static_cast<size_t>(std::count_if(fs::directory_iterator(d), {}, [](const fs::directory_entry &e) {
+            return e.path().extension() != ".csv";
+        }));
+    }
     fs::path dir_;
 };
 
@@ -171,6 +179,25 @@ TEST_F(CaptureTool, SlowWritersDropTheNewestWithinTheBoundAndFreeEverything) {
     EXPECT_EQ(Figure(r.out, 0, "waiting"), 2) << r.out;
     EXPECT_EQ(static_cast<long>(Files(dir_ / "slow")), written);
     EXPECT_NE(r.err.find("dropped unwritten"), std::string::npos) << "never silent";
+
+    // The CSV: a row per frame read, its file there where it was written, times rising.
+    std::istringstream csv(Slurp(dir_ / "slow" / "cam0.csv"));
+    std::string line;
+    std::getline(csv, line);
+    EXPECT_EQ(line, "sequence,monotonic_ns,wall_time,file,status");
+    long rows = 0, writtenRows = 0;
+    std::set<long long> times;
+    static const std::regex row(R"re((\d+),(\d+),\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{9}Z,([^,]*),(written|dropped))re");
+    for (std::smatch m; std::getline(csv, line); ++rows) {
+        ASSERT_TRUE(std::regex_match(line, m, row)) << line;
+        times.insert(std::stoll(m[2].str()));
+        const bool wrote = m[4].str() == "written";
+        writtenRows += wrote ? 1 : 0;
+        EXPECT_EQ(wrote, !m[3].str().empty() && fs::exists(dir_ / "slow" / m[3].str())) << line;
+    }
+    EXPECT_EQ(rows, read);
+    EXPECT_EQ(writtenRows, written);
+    EXPECT_EQ(static_cast<long>(times.size()), read) << "each frame its own capture time";
 }
 
 TEST_F(CaptureTool, FailingWriteEndsTheRunWithNothingLeaked) {

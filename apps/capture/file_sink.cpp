@@ -7,10 +7,14 @@
 
 namespace twincam::capture {
 
-std::string FileSink::Write(const Frame &frame) {
+std::string FileSink::FileFor(const Frame &frame) const {
     char name[64];
     std::snprintf(name, sizeof name, "cam%d-%06lld", frame.camera, frame.sequence);
-    std::string error = write_(frame, (std::filesystem::path(dir_) / name).string() + extension_);
+    return name + extension_;
+}
+
+std::string FileSink::Write(const Frame &frame) {
+    std::string error = write_(frame, (std::filesystem::path(dir_) / FileFor(frame)).string());
     if (error.empty()) ++files_;
     return error;
 }

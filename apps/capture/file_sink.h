@@ -21,6 +21,7 @@ public:
     const char *name() const override { return name_; }
     std::string Write(const Frame &frame) override;
     long files() const override { return files_.load(); }
+    std::string FileFor(const Frame &frame) const override;
 
 private:
     const char *name_;

@@ -24,6 +24,9 @@ public:
     virtual std::string Finish() { return {}; }
     // Files written so far.
     virtual long files() const = 0;
+    // The name of the file of its own a frame goes to, or "" for a sink
+    // that puts frames together (a video, a sheet).
+    virtual std::string FileFor(const Frame &) const { return {}; }
 };
 
 // cam<ID>-<SEQ>.png, zlib level 0..9.

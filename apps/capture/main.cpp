@@ -126,7 +126,8 @@ int main(int argc, char **argv) {
 
     // 3. The output directory and the writers.
     if (!MakeOutputDirectory(opt.output)) return kExitFailure;
-    WriterPool writers(MakeSinks(opt), opt.queue, opt.writers, opt.slowWriterMs);
+    FrameLog log(opt.output);
+    WriterPool writers(MakeSinks(opt), &log, opt.queue, opt.writers, opt.slowWriterMs);
 
     // 4. Open the cameras and read; the library's report lines say why one fails.
     Readers cameras;

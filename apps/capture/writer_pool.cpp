@@ -4,18 +4,30 @@
 
 namespace twincam::capture {
 
-WriterPool::WriterPool(std::vector<std::unique_ptr<FrameSink>> sinks, size_t maxWaiting, int threads, int delayMs)
-    : sinks_(std::move(sinks)), sinkMs_(sinks_.size(), 0.0), maxWaiting_(maxWaiting), delayMs_(delayMs) {
+WriterPool::WriterPool(std::vector<std::unique_ptr<FrameSink>> sinks, FrameLog *log, size_t maxWaiting, int threads,
+                       int delayMs)
+    : sinks_(std::move(sinks)), log_(log), sinkMs_(sinks_.size(), 0.0), maxWaiting_(maxWaiting), delayMs_(delayMs) {
     for (int i = 0; i < threads; ++i) threads_.emplace_back([this] { Run(); });
 }
 
 WriterPool::~WriterPool() { Drain(); }
 
-bool WriterPool::Offer(common::FramePtr frame) {
+void WriterPool::Log(const common::Frame &frame, bool written) {
+    if (log_ == nullptr) return;
+    std::string file;
+    for (size_t i = 0; i < sinks_.size() && file.empty(); ++i) file = sinks_[i]->FileFor(frame);
+    std::string error = log_->Add(frame, file, written);
     std::lock_guard<std::mutex> lock(mutex_);
+    if (error_.empty()) error_ = std::move(error);
+}
+
+bool WriterPool::Offer(common::FramePtr frame) {
+    std::unique_lock<std::mutex> lock(mutex_);
     CameraCounts &cam = cameras_[frame->camera];
     if (queue_.size() >= maxWaiting_) {
         ++cam.dropped;
+        lock.unlock();
+        Log(*frame, false);
         return false;  // the frame's buffer goes with the last reference
     }
     ++cam.waiting;
@@ -49,6 +61,7 @@ void WriterPool::Run() {
             if (error.empty()) error = std::move(e);
         }
         const int camera = frame->camera;
+        Log(*frame, error.empty());
         frame.reset();  // freed here unless a sink still holds it
         std::lock_guard<std::mutex> lock(mutex_);
         for (size_t i = 0; i < ms.size(); ++i) sinkMs_[i] += ms[i];

@@ -13,6 +13,7 @@
 #include <thread>
 #include <vector>
 
+#include "frame_log.h"
 #include "frame_sink.h"
 
 namespace twincam::capture {
@@ -31,7 +32,9 @@ public:
     };
 
     // delay: an artificial pause per frame, to prove the bound in tests.
-    WriterPool(std::vector<std::unique_ptr<FrameSink>> sinks, size_t maxWaiting, int threads, int delayMs = 0);
+    // log: where every frame offered is recorded, written or dropped.
+    WriterPool(std::vector<std::unique_ptr<FrameSink>> sinks, FrameLog *log, size_t maxWaiting, int threads,
+               int delayMs = 0);
     ~WriterPool();
 
     // Queues a frame; when maxWaiting frames already wait, drops it
@@ -49,8 +52,10 @@ public:
 
 private:
     void Run();
+    void Log(const common::Frame &frame, bool written);
 
     std::vector<std::unique_ptr<FrameSink>> sinks_;
+    FrameLog *const log_;
     std::vector<double> sinkMs_;  // total per sink
     long sinkFrames_ = 0;
     const size_t maxWaiting_;

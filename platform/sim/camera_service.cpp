@@ -222,6 +222,42 @@ int32_t ServiceSetProperty(int32_t id, int32_t property, void *value) {
     return call.result;
 }
 
+namespace {
+
+// What the camera draws at its current size, started anew when the size changed.
+std::shared_ptr<Scene> SceneOf(int32_t id, Sensor &camera) {
+    if (!camera.scene || camera.scene->width() != camera.width || camera.scene->height() != camera.height) {
+        camera.scene = nullptr;  // a playback's decoder stops before the next starts
+        if (camera.footage) camera.scene = camera.footage->Play(camera.width, camera.height);
+        else camera.scene = std::make_shared<Pattern>(id, camera.width, camera.height);
+    }
+    return camera.scene;
+}
+
+// The sequence number of the frame a read delivers, and when it falls due
+// (now or earlier unless paced): paced, the newest frame already due or else
+// the next one. A dropped frame is lost on the sensor: the read gets the one after it.
+Clock::time_point NextFrame(Sensor &camera, bool drop, uint64_t *sequence) {
+    *sequence = camera.next;
+    Clock::time_point due{};
+    if (TheService().paced) {
+        const auto period = std::chrono::duration<double>(1.0 / camera.fps);
+        const auto elapsed = std::chrono::duration<double>(Clock::now() - camera.epoch);
+        const auto dueNow = camera.base + static_cast<uint64_t>(std::max(0.0, elapsed / period));
+        if (dueNow >= *sequence) *sequence = dueNow;
+        if (drop) ++*sequence;
+        due = camera.epoch +
+              std::chrono::duration_cast<Clock::duration>(period * static_cast<double>(*sequence - camera.base));
+    } else if (drop) {
+        ++*sequence;
+    }
+    camera.next = *sequence + 1;
+    ++camera.frames;
+    return due;
+}
+
+}  // namespace
+
 int32_t ServiceRead(int32_t id, void *data, int32_t *size) {
     twincam_sim_call call = Call(TWINCAM_SIM_OP_READ, id, 0);
     call.buffer = BufferNumber(data);
@@ -231,7 +267,6 @@ int32_t ServiceRead(int32_t id, void *data, int32_t *size) {
     std::shared_ptr<Scene> scene;
     uint64_t sequence = 0;
     Clock::time_point due{};
-    bool wait = false;
     {
         std::lock_guard<std::mutex> lock(TheService().mutex);
         const bool ready = TheService().initialized && Known(id) && TheService().cameras[id].open;
@@ -243,31 +278,10 @@ int32_t ServiceRead(int32_t id, void *data, int32_t *size) {
             Journal(call);
             return 0;
         }
-        if (!camera->scene || camera->scene->width() != camera->width || camera->scene->height() != camera->height) {
-            camera->scene = nullptr;  // a playback's decoder stops before the next starts
-            if (camera->footage) camera->scene = camera->footage->Play(camera->width, camera->height);
-            else camera->scene = std::make_shared<Pattern>(id, camera->width, camera->height);
-        }
-        scene = camera->scene;
-        sequence = camera->next;
-        if (TheService().paced) {
-            // The newest frame already due, or else wait for the next one.
-            const auto period = std::chrono::duration<double>(1.0 / camera->fps);
-            const auto elapsed = std::chrono::duration<double>(Clock::now() - camera->epoch);
-            const auto dueNow = camera->base + static_cast<uint64_t>(std::max(0.0, elapsed / period));
-            if (dueNow >= sequence) sequence = dueNow;
-            // A dropped frame is lost on the sensor: the read gets the one after it.
-            if (faulted && fault == TWINCAM_SIM_READ_DROP) ++sequence;
-            due = camera->epoch + std::chrono::duration_cast<Clock::duration>(
-                                      period * static_cast<double>(sequence - camera->base));
-            wait = due > Clock::now();
-        } else if (faulted && fault == TWINCAM_SIM_READ_DROP) {
-            ++sequence;
-        }
-        camera->next = sequence + 1;
-        ++camera->frames;
+        scene = SceneOf(id, *camera);
+        due = NextFrame(*camera, faulted && fault == TWINCAM_SIM_READ_DROP, &sequence);
     }
-    if (wait) std::this_thread::sleep_until(due);
+    std::this_thread::sleep_until(due);
     const int32_t bytes = FrameBytes(scene->width(), scene->height());
     if (!scene->Draw(static_cast<uint32_t>(sequence), static_cast<uint8_t *>(data))) {
         *size = 0;

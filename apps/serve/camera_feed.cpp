@@ -80,15 +80,8 @@ void CameraFeed::Fail(const std::string &why) {
         std::lock_guard<std::mutex> lock(mutex_);
         error_ = why;
         parked = TakeParked();
-        changed_.notify_all();
     }
     for (auto &wake : parked) wake();
-}
-
-Jpeg CameraFeed::Next(uint64_t after, std::chrono::milliseconds timeout) {
-    std::unique_lock<std::mutex> lock(mutex_);
-    changed_.wait_for(lock, timeout, [&] { return stopping_ || !error_.empty() || (jpeg_ && jpeg_->number > after); });
-    return jpeg_ && jpeg_->number > after ? jpeg_ : nullptr;
 }
 
 void CameraFeed::Delivered(Clock::time_point readAt) {
@@ -154,7 +147,6 @@ void CameraFeed::Publish(std::string bytes, Clock::time_point readAt, Clock::dur
         ++encodeCounts_[bucket];
         jpeg_ = std::make_shared<const Encoded>(Encoded{std::move(bytes), readAt, ++number_});
         parked = TakeParked();
-        changed_.notify_all();
     }
     for (auto &wake : parked) wake();
 }

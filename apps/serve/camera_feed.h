@@ -68,9 +68,6 @@ public:
     bool ReadOne();
     void Fail(const std::string &why);
 
-    // Waits for a JPEG newer than frame `after` (0: any); nullptr on
-    // shutdown, failure or timeout.
-    Jpeg Next(uint64_t after, std::chrono::milliseconds timeout);
     // Without waiting: a JPEG newer than `after` into *jpeg (kReady); or,
     // while the feed goes on, calls park() and keeps wake, called once when
     // a newer one is out or the feed ends (kParked); or kEnded.
@@ -96,7 +93,7 @@ private:
     common::FrameReader reader_;  // the reading thread's alone
     const int quality_;
     std::mutex mutex_;
-    std::condition_variable changed_;
+    std::condition_variable changed_;  // wakes the encoder: a frame pending, or stopping
     common::FramePtr pending_;
     Jpeg jpeg_;
     uint64_t number_ = 0;  // the encoder's alone

@@ -23,6 +23,24 @@ void AddOutputOptions(CLI::App &app, Options *opt) {
     app.add_option("--sheet", opt->sheet, "Also write all frames as one contact sheet PNG");
 }
 
+void AddPairOptions(CLI::App &app, Options *opt) {
+    app.add_flag("--pair", opt->pair,
+                 "Read both cameras as a stereo pair: write matched frames only, as pair-<N>-cam<ID>");
+    app.add_flag("--side-by-side", opt->sideBySide,
+                 "With --pair: both frames of a pair in one picture, pair-<N> (camera 0 on the left)");
+    app.add_option("--max-skew", opt->maxSkewMs,
+                   "With --pair: the most two frames of a pair may be apart, ms (default half a frame period)")
+        ->check(CLI::PositiveNumber);
+}
+
+// --pair reads both cameras, 0 as the first.
+std::string CheckPairOptions(Options *opt) {
+    if (!opt->pair) return opt->maxSkewMs > 0 ? "--max-skew: only with --pair" : "";
+    if (opt->cameras.size() == 1) return "--pair: reads both cameras; leave out --camera or give 0 and 1";
+    opt->cameras = {0, 1};
+    return "";
+}
+
 void AddWriterOptions(CLI::App &app, Options *opt) {
     app.add_option("--queue", opt->queue, "Frames that may wait for a writer; past it the newest is dropped")
         ->check(CLI::Range(1, 1024))
@@ -52,9 +70,15 @@ std::optional<int> ParseOptions(int argc, char **argv, Options *opt) {
     app.set_version_flag("--version", "twincam-capture " TWINCAM_VERSION);
     common::AddCameraOptions(app, *opt, "Camera to read, 0 or 1; repeat for both (default 0)");
     AddOutputOptions(app, opt);
+    AddPairOptions(app, opt);
     AddWriterOptions(app, opt);
     if (const std::optional<int> exit = common::ParseCommandLine(app, argc, argv)) return exit;
-    if (const std::string wrong = common::CheckCameraOptions(*opt, {0}); !wrong.empty()) return common::Usage(wrong);
+    opt->pair = opt->pair || opt->sideBySide;
+    const std::vector<int> defaults = opt->pair ? std::vector<int>{0, 1} : std::vector<int>{0};
+    if (const std::string wrong = common::CheckCameraOptions(*opt, defaults); !wrong.empty()) {
+        return common::Usage(wrong);
+    }
+    if (const std::string wrong = CheckPairOptions(opt); !wrong.empty()) return common::Usage(wrong);
     opt->formats = DistinctFormats(opt->formats);
     return std::nullopt;
 }

@@ -23,6 +23,9 @@ struct Options : common::CameraOptions {
     int writers = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
     int slowWriterMs = 0;
     bool quiet = false;
+    bool pair = false;        // both cameras, matched frames only
+    bool sideBySide = false;  // a pair in one picture
+    double maxSkewMs = 0;     // 0: half a frame period
 };
 
 // Fills *opt from the command line. Returns the exit code when there is

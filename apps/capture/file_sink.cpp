@@ -9,7 +9,13 @@ namespace twincam::capture {
 
 std::string FileSink::FileFor(const Frame &frame) const {
     char name[64];
-    std::snprintf(name, sizeof name, "cam%d-%06lld", frame.camera, frame.sequence);
+    if (frame.pair < 0) {
+        std::snprintf(name, sizeof name, "cam%d-%06lld", frame.camera, frame.sequence);
+    } else if (sideBySide_) {
+        std::snprintf(name, sizeof name, "pair-%06ld", frame.pair);
+    } else {
+        std::snprintf(name, sizeof name, "pair-%06ld-cam%d", frame.pair, frame.camera);
+    }
     return name + extension_;
 }
 
@@ -17,6 +23,18 @@ std::string FileSink::Write(const Frame &frame) {
     std::string error = write_(frame, (std::filesystem::path(dir_) / FileFor(frame)).string());
     if (error.empty()) ++files_;
     return error;
+}
+
+// Side by side, the pair is one frame twice as wide, under the pair's name.
+std::string FileSink::WritePair(const Frame &first, const Frame &second) {
+    if (!sideBySide_) return FrameSink::WritePair(first, second);
+    const common::Nv12Image joined = common::SideBySide(first.view(), second.view());
+    Frame both = first;
+    both.width = joined.width;
+    both.height = joined.height;
+    both.data = joined.bytes.data();
+    both.size = joined.bytes.size();
+    return Write(both);
 }
 
 std::string WriteRaw(const std::string &path, const void *data, size_t size) {

@@ -1,5 +1,6 @@
 // The sinks that write one file per frame, cam<ID>-<SEQ><extension> in a
-// directory; each format says only how one frame becomes one file.
+// directory (pair-<N>-cam<ID> within a stereo pair, pair-<N> for a pair side
+// by side); each format says only how one frame becomes one file.
 #ifndef TWINCAM_CAPTURE_FILE_SINK_H
 #define TWINCAM_CAPTURE_FILE_SINK_H
 
@@ -16,16 +17,19 @@ public:
     // Writes frame to path; returns an empty string, or what went wrong.
     using WriteFile = std::function<std::string(const Frame &frame, const std::string &path)>;
 
-    FileSink(const char *name, std::string dir, std::string extension, WriteFile write)
-        : name_(name), dir_(std::move(dir)), extension_(std::move(extension)), write_(std::move(write)) {}
+    FileSink(const char *name, std::string dir, std::string extension, bool sideBySide, WriteFile write)
+        : name_(name), dir_(std::move(dir)), extension_(std::move(extension)), sideBySide_(sideBySide),
+          write_(std::move(write)) {}
     const char *name() const override { return name_; }
     std::string Write(const Frame &frame) override;
+    std::string WritePair(const Frame &first, const Frame &second) override;
     long files() const override { return files_.load(); }
     std::string FileFor(const Frame &frame) const override;
 
 private:
     const char *name_;
     std::string dir_, extension_;
+    bool sideBySide_;
     WriteFile write_;
     std::atomic<long> files_{0};
 };

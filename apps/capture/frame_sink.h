@@ -20,6 +20,12 @@ public:
     // Writes one frame; safe to call from several threads. Returns an empty
     // string, or what went wrong.
     virtual std::string Write(const Frame &frame) = 0;
+    // Writes a stereo pair; unless the sink joins them, each on its own.
+    virtual std::string WritePair(const Frame &first, const Frame &second) {
+        std::string error = Write(first);
+        std::string later = Write(second);
+        return error.empty() ? later : error;
+    }
     // After the last frame: flushes and closes. Returns as Write does.
     virtual std::string Finish() { return {}; }
     // Files written so far.
@@ -29,12 +35,15 @@ public:
     virtual std::string FileFor(const Frame &) const { return {}; }
 };
 
-// cam<ID>-<SEQ>.png, zlib level 0..9.
-std::unique_ptr<FrameSink> MakePngFiles(const std::string &dir, int level);
-// cam<ID>-<SEQ>.jpg, quality 1..100.
-std::unique_ptr<FrameSink> MakeJpegFiles(const std::string &dir, int quality);
-// cam<ID>-<SEQ>.nv12, the frame as delivered.
-std::unique_ptr<FrameSink> MakeNv12Files(const std::string &dir);
+// The sinks of one file per frame name it cam<ID>-<SEQ>, or within a stereo
+// pair pair-<N>-cam<ID>; sideBySide puts a pair's frames in one picture,
+// pair-<N>, the first on the left.
+// .png, zlib level 0..9.
+std::unique_ptr<FrameSink> MakePngFiles(const std::string &dir, int level, bool sideBySide);
+// .jpg, quality 1..100.
+std::unique_ptr<FrameSink> MakeJpegFiles(const std::string &dir, int quality, bool sideBySide);
+// .nv12, the frame as delivered.
+std::unique_ptr<FrameSink> MakeNv12Files(const std::string &dir, bool sideBySide);
 // cam<ID>.y4m per camera, frames in the order they were read.
 std::unique_ptr<FrameSink> MakeY4mVideo(const std::string &dir, int fps);
 // One PNG of thumbnails of every frame, in the order they were read.

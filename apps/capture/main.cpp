@@ -1,6 +1,7 @@
 // twincam-capture: reads frames from one or both cameras through twincam and
 // hands them, still in their dvpp buffers, to writers that encode them as
-// PNG, JPEG, raw NV12 or Y4M video on the other cores. Reading never waits
+// PNG, JPEG, raw NV12 or Y4M video on the other cores, frame by frame or,
+// with --pair, as matched stereo pairs. Reading never waits
 // for writing; a frame the writers cannot take in time is dropped, counted.
 #include <unistd.h>
 
@@ -9,6 +10,7 @@
 #include <string>
 
 #include "capture_options.h"
+#include "pairing.h"
 #include "summary.h"
 #include "writer_pool.h"
 
@@ -29,9 +31,9 @@ bool MakeOutputDirectory(const std::string &dir) {
 std::vector<std::unique_ptr<FrameSink>> MakeSinks(const Options &opt) {
     std::vector<std::unique_ptr<FrameSink>> sinks;
     for (const std::string &f : opt.formats) {
-        if (f == "png") sinks.push_back(MakePngFiles(opt.output, opt.pngLevel));
-        if (f == "jpeg") sinks.push_back(MakeJpegFiles(opt.output, opt.quality));
-        if (f == "nv12") sinks.push_back(MakeNv12Files(opt.output));
+        if (f == "png") sinks.push_back(MakePngFiles(opt.output, opt.pngLevel, opt.sideBySide));
+        if (f == "jpeg") sinks.push_back(MakeJpegFiles(opt.output, opt.quality, opt.sideBySide));
+        if (f == "nv12") sinks.push_back(MakeNv12Files(opt.output, opt.sideBySide));
         if (f == "y4m") sinks.push_back(MakeY4mVideo(opt.output, opt.fps));
     }
     if (!opt.sheet.empty()) sinks.push_back(MakeContactSheet(opt.sheet));
@@ -78,6 +80,35 @@ int ReadFrames(const Options &opt, Readers &cameras, WriterPool &writers) {
     return status;
 }
 
+// Both cameras as a stereo pair: frames matched by read time go to the
+// writers together; frames left without a partner are logged and freed.
+int ReadPairs(const Options &opt, Readers &cameras, WriterPool &writers, PairFigures *figures) {
+    const bool progress = !opt.quiet && isatty(STDERR_FILENO);
+    const int64_t bound = opt.maxSkewMs > 0 ? static_cast<int64_t>(opt.maxSkewMs * 1e6) : HalfPeriodNs(opt.fps);
+    long pair = 0;
+    auto read = [&](int side) { return cameras[side].Read(pair); };
+    auto time = [](const FramePtr &f) { return Nanoseconds(f->readAt); };
+    auto drop = [&](FramePtr f) { writers.Discard(*f); };
+    PairReader<FramePtr, decltype(read), decltype(time), decltype(drop)> reader(bound, read, time, drop);
+    int status = kExitOk;
+    for (; pair < opt.frames && !g_stop.load() && status == kExitOk; ++pair) {
+        std::string error;
+        std::optional<std::pair<FramePtr, FramePtr>> frames = reader.Next(&error);
+        if (!frames || writers.failed()) {
+            if (!frames) Fail("pair " + std::to_string(pair) + ": " + error);
+            status = kExitFailure;
+            break;
+        }
+        if (writers.OfferPair(std::move(frames->first), std::move(frames->second))) {
+            for (FrameReader &cam : cameras) cam.HandedOn();
+        }
+        if (progress) Progress(pair + 1, opt.frames);
+    }
+    if (progress) std::fputc('\n', stderr);
+    *figures = {reader.matcher().pairs(), reader.unmatched(), reader.matcher().skewMs()};
+    return status;
+}
+
 int CloseCameras(Readers &cameras, int status) {
     for (FrameReader &cam : cameras) {
         if (!cam.Close()) {
@@ -89,7 +120,8 @@ int CloseCameras(Readers &cameras, int status) {
 }
 
 // The summary, what went wrong, and the exit status.
-int Conclude(const Options &opt, const Readers &cameras, const WriterPool &writers, double seconds, int status) {
+int Conclude(const Options &opt, const Readers &cameras, const WriterPool &writers, const PairFigures &pairs,
+             double seconds, int status) {
     long read = 0;
     for (const FrameReader &cam : cameras) {
         read += cam.read();
@@ -99,16 +131,18 @@ int Conclude(const Options &opt, const Readers &cameras, const WriterPool &write
             status = kExitFailure;
         }
     }
-    if (!opt.quiet) PrintSummary(opt, cameras, writers, seconds);
+    if (!opt.quiet) PrintSummary(opt, cameras, writers, seconds, opt.pair ? &pairs : nullptr);
     for (const FrameReader &cam : cameras) {
         if (const long dropped = writers.counts(cam.camera()).dropped; dropped > 0) {
             Fail(std::to_string(dropped) + " frames of camera " + std::to_string(cam.camera()) +
                  " dropped unwritten: the writers fell behind (try fewer or faster formats, or a larger --queue)");
         }
     }
-    const long total = static_cast<long>(opt.frames) * static_cast<long>(opt.cameras.size());
-    if (status == kExitOk && g_stop.load() && read < total) {
-        Fail("interrupted after " + std::to_string(read) + " of " + std::to_string(total) + " frames");
+    const long total = opt.pair ? opt.frames : static_cast<long>(opt.frames) * static_cast<long>(opt.cameras.size());
+    const long done = opt.pair ? pairs.pairs : read;
+    if (status == kExitOk && g_stop.load() && done < total) {
+        Fail("interrupted after " + std::to_string(done) + " of " + std::to_string(total) +
+             (opt.pair ? " pairs" : " frames"));
         return kExitInterrupted;
     }
     return status;
@@ -133,7 +167,8 @@ int main(int argc, char **argv) {
     Readers cameras;
     int status = OpenCameras(opt, &cameras);
     const Clock::time_point start = Clock::now();
-    if (status == kExitOk) status = ReadFrames(opt, cameras, writers);
+    PairFigures pairs;
+    if (status == kExitOk) status = opt.pair ? ReadPairs(opt, cameras, writers, &pairs) : ReadFrames(opt, cameras, writers);
     const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
 
     // 5. Close every camera that was opened; frames still queued outlive it.
@@ -146,5 +181,5 @@ int main(int argc, char **argv) {
     }
 
     // 7. Summary and exit status.
-    return Conclude(opt, cameras, writers, seconds, status);
+    return Conclude(opt, cameras, writers, pairs, seconds, status);
 }

@@ -15,7 +15,8 @@ void Progress(long done, long total) {
     std::fflush(stderr);
 }
 
-void PrintSummary(const Options &opt, const Readers &cameras, const WriterPool &writers, double seconds) {
+void PrintSummary(const Options &opt, const Readers &cameras, const WriterPool &writers, double seconds,
+                  const PairFigures *pairs) {
     for (const common::FrameReader &cam : cameras) {
         const common::Spread l = common::Summarise(cam.latencyMs());
         const WriterPool::CameraCounts c = writers.counts(cam.camera());
@@ -26,6 +27,10 @@ void PrintSummary(const Options &opt, const Readers &cameras, const WriterPool &
                     c.mostWaiting);
         if (cam.stamps().stampless() > 0) std::printf(" (%ld frames without a stamp)", cam.stamps().stampless());
         std::printf("\n");
+    }
+    if (pairs != nullptr) {
+        std::printf("pairs: %ld matched, %ld frames unmatched; skew ms median %.3f p99 %.3f max %.3f\n", pairs->pairs,
+                    pairs->unmatched, pairs->skewMs.median, pairs->skewMs.p99, pairs->skewMs.max);
     }
     std::ostringstream encode;
     for (const WriterPool::SinkTime &t : writers.sinkTimes()) {

@@ -7,15 +7,24 @@
 
 #include "capture_options.h"
 #include "frame_reader.h"
+#include "stats.h"
 #include "writer_pool.h"
 
 namespace twincam::capture {
 
 using Readers = std::deque<common::FrameReader>;
 
+// What a --pair run matched.
+struct PairFigures {
+    long pairs = 0;
+    long unmatched = 0;  // frames read and left unpaired
+    common::Spread skewMs;
+};
+
 // "[####....] done/total frames" over itself on stderr.
 void Progress(long done, long total);
-void PrintSummary(const Options &opt, const Readers &cameras, const WriterPool &writers, double seconds);
+void PrintSummary(const Options &opt, const Readers &cameras, const WriterPool &writers, double seconds,
+                  const PairFigures *pairs);
 
 }  // namespace twincam::capture
 

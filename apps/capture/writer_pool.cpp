@@ -21,53 +21,76 @@ void WriterPool::Log(const common::Frame &frame, bool written) {
     if (error_.empty()) error_ = std::move(error);
 }
 
-bool WriterPool::Offer(common::FramePtr frame) {
+bool WriterPool::Offer(common::FramePtr frame) { return Queue({std::move(frame), nullptr}); }
+
+bool WriterPool::OfferPair(common::FramePtr first, common::FramePtr second) {
+    return Queue({std::move(first), std::move(second)});
+}
+
+bool WriterPool::Queue(Item item) {
     std::unique_lock<std::mutex> lock(mutex_);
-    CameraCounts &cam = cameras_[frame->camera];
-    if (queue_.size() >= maxWaiting_) {
-        ++cam.dropped;
-        lock.unlock();
-        Log(*frame, false);
-        return false;  // the frame's buffer goes with the last reference
+    const bool full = queue_.size() >= maxWaiting_;
+    for (const common::FramePtr *f : {&item.first, &item.second}) {
+        if (*f == nullptr) continue;
+        CameraCounts &cam = cameras_[(*f)->camera];
+        if (full) {
+            ++cam.dropped;
+        } else {
+            cam.mostWaiting = std::max(cam.mostWaiting, ++cam.waiting);
+        }
     }
-    ++cam.waiting;
-    cam.mostWaiting = std::max(cam.mostWaiting, cam.waiting);
-    queue_.push_back(std::move(frame));
+    if (full) {
+        lock.unlock();
+        Log(*item.first, false);
+        if (item.second) Log(*item.second, false);
+        return false;  // the buffers go with the last references
+    }
+    queue_.push_back(std::move(item));
     ready_.notify_one();
     return true;
 }
 
-void WriterPool::Run() {
+// Every sink sees every frame, even after a failure, so that sinks that keep
+// frames in order are never left waiting for one.
+std::string WriterPool::WriteItem(const Item &item, std::vector<double> *ms) {
     using Clock = std::chrono::steady_clock;
+    std::string error;
+    for (size_t i = 0; i < sinks_.size(); ++i) {
+        const Clock::time_point t0 = Clock::now();
+        std::string e = item.second ? sinks_[i]->WritePair(*item.first, *item.second) : sinks_[i]->Write(*item.first);
+        (*ms)[i] = std::chrono::duration<double, std::milli>(Clock::now() - t0).count();
+        if (error.empty()) error = std::move(e);
+    }
+    Log(*item.first, error.empty());
+    if (item.second) Log(*item.second, error.empty());
+    return error;
+}
+
+void WriterPool::Run() {
     std::vector<double> ms(sinks_.size());
     for (;;) {
-        common::FramePtr frame;
+        Item item;
         {
             std::unique_lock<std::mutex> lock(mutex_);
             ready_.wait(lock, [this] { return closing_ || !queue_.empty(); });
             if (queue_.empty()) return;
-            frame = std::move(queue_.front());
+            item = std::move(queue_.front());
             queue_.pop_front();
-            --cameras_[frame->camera].waiting;
+            --cameras_[item.first->camera].waiting;
+            if (item.second) --cameras_[item.second->camera].waiting;
         }
         if (delayMs_ > 0) std::this_thread::sleep_for(std::chrono::milliseconds(delayMs_));
-        // Every sink sees every frame, even after a failure, so that sinks
-        // that keep frames in order are never left waiting for one.
-        std::string error;
-        for (size_t i = 0; i < sinks_.size(); ++i) {
-            const Clock::time_point t0 = Clock::now();
-            std::string e = sinks_[i]->Write(*frame);
-            ms[i] = std::chrono::duration<double, std::milli>(Clock::now() - t0).count();
-            if (error.empty()) error = std::move(e);
-        }
-        const int camera = frame->camera;
-        Log(*frame, error.empty());
-        frame.reset();  // freed here unless a sink still holds it
+        std::string error = WriteItem(item, &ms);
+        const int cameras[2] = {item.first->camera, item.second ? item.second->camera : -1};
+        const int frames = item.second ? 2 : 1;
+        item = {};  // freed here unless a sink still holds them
         std::lock_guard<std::mutex> lock(mutex_);
         for (size_t i = 0; i < ms.size(); ++i) sinkMs_[i] += ms[i];
-        ++sinkFrames_;
-        if (error.empty()) ++cameras_[camera].written;
-        else if (error_.empty()) error_ = std::move(error);
+        sinkFrames_ += frames;
+        for (const int camera : cameras) {
+            if (camera >= 0 && error.empty()) ++cameras_[camera].written;
+        }
+        if (!error.empty() && error_.empty()) error_ = std::move(error);
     }
 }
 

@@ -40,6 +40,10 @@ public:
     // Queues a frame; when maxWaiting frames already wait, drops it
     // (freeing its buffer) and returns false. Never blocks on writing.
     bool Offer(common::FramePtr frame);
+    // Queues a stereo pair whole, or drops it whole, as Offer does.
+    bool OfferPair(common::FramePtr first, common::FramePtr second);
+    // Records a frame that is not to be written (read, then left unpaired).
+    void Discard(const common::Frame &frame) { Log(frame, false); }
     // Writes what is queued, stops the threads and finishes the sinks;
     // returns the first error of the whole run, or an empty string.
     std::string Drain();
@@ -51,6 +55,12 @@ public:
     long files() const;
 
 private:
+    // What one writer takes at a time: a frame, or both frames of a pair.
+    struct Item {
+        common::FramePtr first, second;
+    };
+    bool Queue(Item item);
+    std::string WriteItem(const Item &item, std::vector<double> *ms);
     void Run();
     void Log(const common::Frame &frame, bool written);
 
@@ -62,7 +72,7 @@ private:
     const int delayMs_;
     mutable std::mutex mutex_;
     std::condition_variable ready_;
-    std::deque<common::FramePtr> queue_;
+    std::deque<Item> queue_;
     std::map<int, CameraCounts> cameras_;
     std::string error_;
     bool closing_ = false;

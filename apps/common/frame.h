@@ -29,6 +29,7 @@ struct Frame {
     long long sequence = 0;  // the stamp's, or the reader's own count
     long long missed = 0;    // frames the camera skipped just before this one
     long index = 0;          // the camera's frames handed on so far, from 0
+    long pair = -1;          // the stereo pair it was read for, from 0; -1 outside pairs
     int width = 0, height = 0;
     const uint8_t *data = nullptr;
     size_t size = 0;

@@ -21,7 +21,7 @@ bool FrameReader::Close() {
     return Locked([&] { return CloseCameraEx(camera_); }) == 0;
 }
 
-FramePtr FrameReader::Read() {
+FramePtr FrameReader::Read(long pair) {
     CameraFrame delivered{};
     CameraRecord record{};
     const Clock::time_point start = Clock::now();
@@ -41,6 +41,7 @@ FramePtr FrameReader::Read() {
     f.sequence = seen.sequence;
     f.missed = seen.missed;
     f.index = handedOn_;
+    f.pair = pair;
     ++read_;
     bytes_ += delivered.size;
     return AdoptFrame(delivered, f);

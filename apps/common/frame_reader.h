@@ -24,8 +24,9 @@ public:
     // False when the library refused; its report says why.
     bool Open(int fps, int width, int height);
     bool Close();
-    // One frame; nullptr when the library refused.
-    FramePtr Read();
+    // One frame; nullptr when the library refused. pair: the stereo pair
+    // it is read for, if any.
+    FramePtr Read(long pair = -1);
     // The consumer took the last frame read: the next gets the next index.
     void HandedOn() { ++handedOn_; }
 

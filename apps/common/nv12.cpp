@@ -24,6 +24,24 @@ void Nv12ToRgb(const Nv12View &frame, uint8_t *rgb) {
     libyuv::NV12ToRAW(frame.data, frame.width, uv, frame.width, rgb, frame.width * 3, frame.width, frame.height);
 }
 
+Nv12Image SideBySide(const Nv12View &left, const Nv12View &right) {
+    Nv12Image joined;
+    joined.width = left.width + right.width;
+    joined.height = std::max(left.height, right.height);
+    const size_t luma = LumaBytes(joined.width, joined.height);
+    joined.bytes.assign(luma, 16);  // black in limited range: Y 16, U and V 128
+    joined.bytes.resize(luma + luma / 2, 128);
+    int x0 = 0;
+    for (const Nv12View *part : {&left, &right}) {
+        const uint8_t *uv = part->data + LumaBytes(part->width, part->height);
+        libyuv::CopyPlane(part->data, part->width, joined.bytes.data() + x0, joined.width, part->width, part->height);
+        libyuv::CopyPlane(uv, part->width, joined.bytes.data() + luma + x0, joined.width, part->width,
+                          part->height / 2);
+        x0 += part->width;
+    }
+    return joined;
+}
+
 Nv12Image Thumbnail(const Nv12View &frame, int maxWidth) {
     Nv12Image t;
     t.width = std::max(2, std::min(frame.width, maxWidth) & ~1);

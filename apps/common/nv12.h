@@ -31,6 +31,9 @@ void SplitChroma(const Nv12View &frame, std::vector<uint8_t> *u, std::vector<uin
 // R, G, B bytes in that order into rgb, width * height * 3 of them.
 void Nv12ToRgb(const Nv12View &frame, uint8_t *rgb);
 
+// Two frames in one, left beside right, the lower one padded with black.
+Nv12Image SideBySide(const Nv12View &left, const Nv12View &right);
+
 // A copy of the frame scaled to at most maxWidth pixels wide (even sizes).
 Nv12Image Thumbnail(const Nv12View &frame, int maxWidth);
 

@@ -32,7 +32,7 @@ public:
         if (std::llabs(lastSkew_) <= maxSkewNs_) {
             ++pairs_;
             inARow_ = 0;
-            skewsMs_.Add(static_cast<double>(lastSkew_) / 1e6);
+            skewsMs_.Add(static_cast<double>(std::llabs(lastSkew_)) / 1e6);
             return Step::kMatched;
         }
         if (++inARow_ > tries_) return Step::kGiveUp;
@@ -49,7 +49,7 @@ public:
     long pairs() const { return pairs_; }
     long unmatched() const { return unmatched_; }
     int64_t maxSkewNs() const { return maxSkewNs_; }
-    // Skew of the matched pairs, second minus first, in milliseconds.
+    // How far apart the frames of the matched pairs were, in milliseconds.
     Spread skewMs() const { return skewsMs_.Summary(); }
 
 private:
@@ -73,11 +73,18 @@ private:
 // late returns the newest frame it holds, taken earlier. So each camera is
 // first read twice (the first read takes what it holds), and from then on
 // the camera whose last frame is older, whose next one falls due first, is
-// read first: every read then waits for its frame.
-template <typename Frame, typename Read, typename Time>
+// read first: every read then waits for its frame. drop(frame) is given
+// every frame read that goes unpaired, before it is let go.
+struct IgnoreDrop {
+    template <typename Frame>
+    void operator()(Frame &&) const {}
+};
+
+template <typename Frame, typename Read, typename Time, typename Drop = IgnoreDrop>
 class PairReader {
 public:
-    PairReader(int64_t maxSkewNs, Read read, Time time) : matcher_(maxSkewNs), read_(read), time_(time) {}
+    PairReader(int64_t maxSkewNs, Read read, Time time, Drop drop = Drop())
+        : matcher_(maxSkewNs), read_(read), time_(time), drop_(drop) {}
 
     // A matched pair, or nothing with *error saying why.
     std::optional<std::pair<Frame, Frame>> Next(std::string *error) {
@@ -114,6 +121,7 @@ private:
         return last_[0] <= last_[1] ? std::vector<int>{0, 1} : std::vector<int>{1, 0};
     }
     bool ReadSide(int side, Frame *frames) {
+        if (frames[side]) drop_(std::move(frames[side]));
         frames[side] = read_(side);
         if (!frames[side]) return false;
         last_[side] = time_(frames[side]);
@@ -127,6 +135,7 @@ private:
     PairMatcher matcher_;
     Read read_;
     Time time_;
+    Drop drop_;
     bool primed_ = false;
     long primingDrops_ = -1;
     int64_t last_[2] = {0, 0};

@@ -11,16 +11,19 @@ void AddOutputOptions(CLI::App &app, Options *opt) {
         ->capture_default_str();
     app.add_option("--output", opt->output, "Directory for the frames (created if missing)")->capture_default_str();
     app.add_option("--format", opt->formats,
-                   "Outputs, comma-separated: png, jpeg, nv12 (one file per frame), y4m (one video per camera); "
-                   "both = png,nv12")
+                   "Outputs, comma-separated: png, jpeg, nv12 (one file per frame), y4m, mp4 (one video per "
+                   "camera); both = png,nv12")
         ->delimiter(',')
-        ->check(CLI::IsMember({"png", "jpeg", "nv12", "y4m", "both"}))
+        ->check(CLI::IsMember({"png", "jpeg", "nv12", "y4m", "mp4", "both"}))
         ->capture_default_str();
     app.add_option("--quality", opt->quality, "JPEG quality")->check(CLI::Range(1, 100))->capture_default_str();
     app.add_option("--png-level", opt->pngLevel, "PNG zlib level, 0 (fastest) to 9 (smallest)")
         ->check(CLI::Range(0, 9))
         ->capture_default_str();
     app.add_option("--sheet", opt->sheet, "Also write all frames as one contact sheet PNG");
+    app.add_option("--segment", opt->segmentSeconds, "mp4: cut each camera's video into pieces of this many seconds")
+        ->check(CLI::PositiveNumber);
+    common::AddH264Options(app, opt->h264);
 }
 
 void AddPairOptions(CLI::App &app, Options *opt) {
@@ -66,7 +69,7 @@ std::vector<std::string> DistinctFormats(const std::vector<std::string> &given) 
 }  // namespace
 
 std::optional<int> ParseOptions(int argc, char **argv, Options *opt) {
-    CLI::App app{"Capture frames from twincam cameras into PNG, JPEG, NV12 or Y4M files.", "twincam-capture"};
+    CLI::App app{"Capture frames from twincam cameras into PNG, JPEG, NV12, Y4M or MP4 files.", "twincam-capture"};
     app.set_version_flag("--version", "twincam-capture " TWINCAM_VERSION);
     common::AddCameraOptions(app, *opt, "Camera to read, 0 or 1; repeat for both (default 0)");
     AddOutputOptions(app, opt);
@@ -80,6 +83,8 @@ std::optional<int> ParseOptions(int argc, char **argv, Options *opt) {
     }
     if (const std::string wrong = CheckPairOptions(opt); !wrong.empty()) return common::Usage(wrong);
     opt->formats = DistinctFormats(opt->formats);
+    const bool mp4 = std::find(opt->formats.begin(), opt->formats.end(), "mp4") != opt->formats.end();
+    if (opt->segmentSeconds > 0 && !mp4) return common::Usage("--segment: only with --format mp4");
     return std::nullopt;
 }
 

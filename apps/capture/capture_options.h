@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "camera_options.h"
+#include "h264_options.h"
 
 namespace twincam::capture {
 
@@ -26,6 +27,8 @@ struct Options : common::CameraOptions {
     bool pair = false;        // both cameras, matched frames only
     bool sideBySide = false;  // a pair in one picture
     double maxSkewMs = 0;     // 0: half a frame period
+    common::H264Options h264;
+    int segmentSeconds = 0;  // 0: one MP4 per camera
 };
 
 // Fills *opt from the command line. Returns the exit code when there is

@@ -26,10 +26,10 @@ std::string FileSink::Write(const Frame &frame) {
 }
 
 // Side by side, the pair is one frame twice as wide, under the pair's name.
-std::string FileSink::WritePair(const Frame &first, const Frame &second) {
+std::string FileSink::WritePair(const FramePtr &first, const FramePtr &second) {
     if (!sideBySide_) return FrameSink::WritePair(first, second);
-    const common::Nv12Image joined = common::SideBySide(first.view(), second.view());
-    Frame both = first;
+    const common::Nv12Image joined = common::SideBySide(first->view(), second->view());
+    Frame both = *first;
     both.width = joined.width;
     both.height = joined.height;
     both.data = joined.bytes.data();

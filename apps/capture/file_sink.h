@@ -22,7 +22,7 @@ public:
           write_(std::move(write)) {}
     const char *name() const override { return name_; }
     std::string Write(const Frame &frame) override;
-    std::string WritePair(const Frame &first, const Frame &second) override;
+    std::string WritePair(const FramePtr &first, const FramePtr &second) override;
     long files() const override { return files_.load(); }
     std::string FileFor(const Frame &frame) const override;
 

@@ -1,6 +1,6 @@
 // twincam-capture: reads frames from one or both cameras through twincam and
 // hands them, still in their dvpp buffers, to writers that encode them as
-// PNG, JPEG, raw NV12 or Y4M video on the other cores, frame by frame or,
+// PNG, JPEG, raw NV12, Y4M or MP4 video on the other cores, frame by frame or,
 // with --pair, as matched stereo pairs. Reading never waits
 // for writing; a frame the writers cannot take in time is dropped, counted.
 #include <unistd.h>
@@ -28,6 +28,7 @@ bool MakeOutputDirectory(const std::string &dir) {
     return !ec;
 }
 
+// Empty, with what is wrong said, when an output cannot be made.
 std::vector<std::unique_ptr<FrameSink>> MakeSinks(const Options &opt) {
     std::vector<std::unique_ptr<FrameSink>> sinks;
     for (const std::string &f : opt.formats) {
@@ -35,6 +36,15 @@ std::vector<std::unique_ptr<FrameSink>> MakeSinks(const Options &opt) {
         if (f == "jpeg") sinks.push_back(MakeJpegFiles(opt.output, opt.quality, opt.sideBySide));
         if (f == "nv12") sinks.push_back(MakeNv12Files(opt.output, opt.sideBySide));
         if (f == "y4m") sinks.push_back(MakeY4mVideo(opt.output, opt.fps));
+        if (f == "mp4") {
+            std::string error;
+            const std::string encoder = EncoderFragment(opt.h264, opt.fps);
+            sinks.push_back(MakeMp4Video(opt.output, encoder, opt.fps, opt.segmentSeconds, &error));
+            if (sinks.back() == nullptr) {
+                Fail(error);
+                return {};
+            }
+        }
     }
     if (!opt.sheet.empty()) sinks.push_back(MakeContactSheet(opt.sheet));
     return sinks;
@@ -160,8 +170,10 @@ int main(int argc, char **argv) {
 
     // 3. The output directory and the writers.
     if (!MakeOutputDirectory(opt.output)) return kExitFailure;
+    std::vector<std::unique_ptr<FrameSink>> sinks = MakeSinks(opt);
+    if (sinks.empty()) return kExitFailure;
     FrameLog log(opt.output);
-    WriterPool writers(MakeSinks(opt), &log, opt.queue, opt.writers, opt.slowWriterMs);
+    WriterPool writers(std::move(sinks), &log, opt.queue, opt.writers, opt.slowWriterMs);
 
     // 4. Open the cameras and read; the library's report lines say why one fails.
     Readers cameras;

@@ -57,7 +57,7 @@ std::string WriterPool::WriteItem(const Item &item, std::vector<double> *ms) {
     std::string error;
     for (size_t i = 0; i < sinks_.size(); ++i) {
         const Clock::time_point t0 = Clock::now();
-        std::string e = item.second ? sinks_[i]->WritePair(*item.first, *item.second) : sinks_[i]->Write(*item.first);
+        std::string e = item.second ? sinks_[i]->WritePair(item.first, item.second) : sinks_[i]->Take(item.first);
         (*ms)[i] = std::chrono::duration<double, std::milli>(Clock::now() - t0).count();
         if (error.empty()) error = std::move(e);
     }

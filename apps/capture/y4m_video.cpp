@@ -1,7 +1,6 @@
 // One YUV4MPEG2 file per camera: 4:2:0 planar frames in the order they were
 // read, the frame rate in the header, so any player or encoder takes it.
 #include <cerrno>
-#include <condition_variable>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -31,14 +30,11 @@ public:
         common::SplitChroma(f.view(), &u, &v);
         std::unique_lock<std::mutex> lock(mutex_);
         CameraFile &cam = cameras_[f.camera];
-        // Frames reach the writers in order but may finish out of it: each
-        // waits for its turn, which its predecessor (already taken) gives.
-        turn_.wait(lock, [&] { return cam.next == f.index; });
+        turns_.Await(lock, f);
         std::string error = cam.error;
         if (error.empty()) error = Append(cam, f, u, v);
         if (!error.empty()) cam.error = error;
-        ++cam.next;
-        turn_.notify_all();
+        turns_.Done(f);
         return error;
     }
 
@@ -59,7 +55,6 @@ private:
     struct CameraFile {
         FILE *file = nullptr;
         std::string path;
-        long next = 0;
         std::string error;  // once a write failed, the file is not added to
     };
 
@@ -82,7 +77,7 @@ private:
     std::string dir_;
     int fps_;
     mutable std::mutex mutex_;
-    std::condition_variable turn_;
+    CameraTurns turns_;
     std::map<int, CameraFile> cameras_;
 };
 

@@ -1,0 +1,176 @@
+// cam<ID>.mp4 per camera: each camera's frames, in the order they were read,
+// wrapped (not copied) into a GStreamer pipeline of its own that encodes
+// them to H.264 and muxes them into MP4. A frame's presentation time is its
+// read time, so a file with gaps still plays at the speed it was recorded.
+#include <filesystem>
+
+#include "frame_sink.h"
+#include "gst_frames.h"
+
+namespace twincam::capture {
+namespace {
+
+using common::Nanoseconds;
+
+// Frames a camera's encoder may have waiting; past it a writer waits, and
+// the writers' queue, not the reader, takes up the slack.
+constexpr int kQueuedFrames = 4;
+constexpr GstClockTime kFinishTimeout = 60 * GST_SECOND;
+
+class Mp4Video : public FrameSink {
+public:
+    Mp4Video(std::string dir, std::string encoder, int fps, int segmentSeconds)
+        : dir_(std::move(dir)), encoder_(std::move(encoder)), fps_(fps), segmentSeconds_(segmentSeconds) {}
+    ~Mp4Video() override { Finish(); }
+    const char *name() const override { return "mp4"; }
+    long files() const override {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return segmentSeconds_ > 0 ? segments_ : static_cast<long>(cameras_.size());
+    }
+    std::string Write(const Frame &) override { return "mp4 takes frames it can keep"; }
+
+    std::string Take(const FramePtr &frame) override {
+        std::unique_lock<std::mutex> lock(mutex_);
+        turns_.Await(lock, *frame);
+        Pipeline &cam = cameras_[frame->camera];
+        std::string error = cam.error;
+        if (error.empty() && cam.pipeline == nullptr) error = Start(cam, *frame);
+        if (error.empty()) {
+            // Pushing may wait for the encoder: not under the lock, while
+            // this camera's next frame waits for its turn all the same.
+            lock.unlock();
+            error = Push(cam, frame);
+            lock.lock();
+        }
+        if (!error.empty()) cam.error = error;
+        turns_.Done(*frame);
+        return error;
+    }
+
+    std::string Finish() override;
+
+private:
+    struct Pipeline {
+        GstElement *pipeline = nullptr;
+        GstElement *source = nullptr;
+        int64_t firstNs = 0;
+        std::string error;  // once failed, the camera's frames are not added
+    };
+
+    std::string Description(int camera) const;
+    std::string Start(Pipeline &cam, const Frame &first);
+    std::string Push(Pipeline &cam, const FramePtr &frame);
+    static std::string Stop(Pipeline &cam);
+
+    std::string dir_, encoder_;
+    int fps_, segmentSeconds_;
+    mutable std::mutex mutex_;
+    CameraTurns turns_;
+    std::map<int, Pipeline> cameras_;
+    long segments_ = 0;  // counted when finished
+};
+
+std::string Mp4Video::Description(int camera) const {
+    const std::string stem = (std::filesystem::path(dir_) / ("cam" + std::to_string(camera))).string();
+    std::string d = "appsrc name=src ! " + encoder_ + " ! h264parse ! ";
+    if (segmentSeconds_ <= 0) return d + "mp4mux ! filesink name=file location=\"" + stem + ".mp4\"";
+    return d + "splitmuxsink name=file muxer-factory=mp4mux max-size-time=" +
+           std::to_string(static_cast<guint64>(segmentSeconds_) * GST_SECOND) + " location=\"" + stem +
+           "-%05d.mp4\"";
+}
+
+std::string Mp4Video::Start(Pipeline &cam, const Frame &first) {
+    GError *parseError = nullptr;
+    cam.pipeline = gst_parse_launch(Description(first.camera).c_str(), &parseError);
+    if (cam.pipeline == nullptr || parseError != nullptr) {
+        std::string why = parseError ? parseError->message : "no pipeline";
+        if (parseError) g_error_free(parseError);
+        if (cam.pipeline) gst_object_unref(cam.pipeline);
+        cam.pipeline = nullptr;
+        return "mp4: the encoder '" + encoder_ + "' cannot be used: " + why;
+    }
+    cam.source = gst_bin_get_by_name(GST_BIN(cam.pipeline), "src");
+    common::ConfigureFrameSource(cam.source, first.width, first.height, fps_, kQueuedFrames,
+                                 common::FrameUse::kRecording);
+    cam.firstNs = Nanoseconds(first.readAt);
+    if (gst_element_set_state(cam.pipeline, GST_STATE_PLAYING) == GST_STATE_CHANGE_FAILURE) {
+        return "mp4: camera " + std::to_string(first.camera) + ": " + common::BusError(cam.pipeline, 0);
+    }
+    return {};
+}
+
+std::string Mp4Video::Push(Pipeline &cam, const FramePtr &frame) {
+    if (std::string error = common::BusError(cam.pipeline, 0); !error.empty()) return "mp4: " + error;
+    GstBuffer *buffer = common::WrapFrame(frame);
+    GST_BUFFER_PTS(buffer) = static_cast<GstClockTime>(Nanoseconds(frame->readAt) - cam.firstNs);
+    if (gst_app_src_push_buffer(GST_APP_SRC(cam.source), buffer) != GST_FLOW_OK) {
+        const std::string error = common::BusError(cam.pipeline, 0);
+        return "mp4: camera " + std::to_string(frame->camera) + ": " + (error.empty() ? "the encoder stopped" : error);
+    }
+    return {};
+}
+
+// The end of the stream lets the muxer write its index: the file plays to
+// its last frame.
+std::string Mp4Video::Stop(Pipeline &cam) {
+    if (cam.pipeline == nullptr) return {};
+    gst_app_src_end_of_stream(GST_APP_SRC(cam.source));
+    GstBus *bus = gst_element_get_bus(cam.pipeline);
+    GstMessage *msg = gst_bus_timed_pop_filtered(bus, kFinishTimeout,
+                                                 static_cast<GstMessageType>(GST_MESSAGE_EOS | GST_MESSAGE_ERROR));
+    std::string error;
+    if (msg == nullptr) error = "mp4: the encoder did not finish";
+    if (msg != nullptr && GST_MESSAGE_TYPE(msg) == GST_MESSAGE_ERROR) {
+        GError *e = nullptr;
+        gst_message_parse_error(msg, &e, nullptr);
+        error = std::string("mp4: ") + e->message;
+        g_error_free(e);
+    }
+    if (msg) gst_message_unref(msg);
+    gst_object_unref(bus);
+    gst_element_set_state(cam.pipeline, GST_STATE_NULL);
+    gst_object_unref(cam.source);
+    gst_object_unref(cam.pipeline);
+    cam.pipeline = cam.source = nullptr;
+    return error;
+}
+
+std::string Mp4Video::Finish() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    std::string error;
+    for (auto &[id, cam] : cameras_) {
+        std::string e = Stop(cam);
+        if (error.empty()) error = cam.error.empty() ? e : cam.error;
+    }
+    if (segmentSeconds_ > 0) {
+        segments_ = 0;
+        for (const auto &entry : std::filesystem::directory_iterator(dir_)) {
+            const std::string name = entry.path().filename().string();
+            segments_ += name.rfind("cam", 0) == 0 && entry.path().extension() == ".mp4" ? 1 : 0;
+        }
+    }
+    return error;
+}
+
+}  // namespace
+
+std::unique_ptr<FrameSink> MakeMp4Video(const std::string &dir, const std::string &encoder, int fps,
+                                        int segmentSeconds, std::string *error) {
+    common::InitGStreamer();
+    if (std::string missing; !common::HaveElements({"appsrc", "h264parse", "mp4mux", "splitmuxsink"}, &missing)) {
+        *error = "mp4 needs GStreamer's " + missing +
+                 " (gstreamer1.0-plugins-base, gstreamer1.0-plugins-good, gstreamer1.0-plugins-bad)";
+        return nullptr;
+    }
+    GError *wrong = nullptr;
+    GstElement *bin = gst_parse_bin_from_description(encoder.c_str(), TRUE, &wrong);
+    if (bin) gst_object_unref(bin);
+    if (wrong != nullptr) {
+        *error = "--encoder '" + encoder + "': " + wrong->message;
+        g_error_free(wrong);
+        return nullptr;
+    }
+    return std::make_unique<Mp4Video>(dir, encoder, fps, segmentSeconds);
+}
+
+}  // namespace twincam::capture

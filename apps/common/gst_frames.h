@@ -1,0 +1,38 @@
+// Frames into GStreamer: a dvpp buffer wrapped, not copied, as a GstBuffer
+// that lets go of the frame when GStreamer is done with it, and the appsrc
+// that takes them.
+#ifndef TWINCAM_APPS_GST_FRAMES_H
+#define TWINCAM_APPS_GST_FRAMES_H
+
+#include <gst/app/gstappsrc.h>
+#include <gst/gst.h>
+
+#include <string>
+
+#include "frame.h"
+
+namespace twincam::common {
+
+// Once per process, before anything else of GStreamer's.
+void InitGStreamer();
+
+// The frame's bytes as a read-only GstBuffer; the buffer holds the frame.
+GstBuffer *WrapFrame(FramePtr frame);
+
+// Readies an appsrc for NV12 frames of this size and rate, at most
+// maxBuffers of them queued. Past that, for a live view the oldest is
+// dropped (a viewer wants the newest); for a recording a push waits (it
+// wants every frame, and the frames carry their own times).
+enum class FrameUse { kLiveView, kRecording };
+void ConfigureFrameSource(GstElement *appsrc, int width, int height, int fps, int maxBuffers, FrameUse use);
+
+// Whether every element factory named is installed; else *missing names
+// the first that is not.
+bool HaveElements(std::initializer_list<const char *> names, std::string *missing);
+
+// The first error on a bus, "" when there is none; waits up to timeout.
+std::string BusError(GstElement *pipeline, GstClockTime timeout);
+
+}  // namespace twincam::common
+
+#endif  // TWINCAM_APPS_GST_FRAMES_H

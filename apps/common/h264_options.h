@@ -28,10 +28,14 @@ inline void AddH264Options(CLI::App &app, H264Options &opt) {
         ->capture_default_str();
 }
 
-// The encoder as a launch fragment for frames at fps.
+// The encoder as a launch fragment for frames at fps. The default encodes
+// each frame as one slice on one thread: ffmpeg's RTSP reader corrupts the
+// frames x264's sliced threads make, and frame threads would add a frame of
+// latency per thread; each camera has an encoder of its own anyway.
 inline std::string EncoderFragment(const H264Options &opt, int fps) {
     if (opt.encoder != kDefaultEncoder) return opt.encoder;
-    return opt.encoder + " bitrate=" + std::to_string(opt.bitrateKbps) + " key-int-max=" + std::to_string(fps);
+    return opt.encoder + " sliced-threads=false threads=1 bitrate=" + std::to_string(opt.bitrateKbps) +
+           " key-int-max=" + std::to_string(fps);
 }
 
 }  // namespace twincam::common

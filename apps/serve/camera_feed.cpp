@@ -64,6 +64,10 @@ bool CameraFeed::ReadOne() {
         Fail("reading camera " + std::to_string(id()) + " failed; the library's report says why");
         return false;
     }
+    {
+        std::lock_guard<std::mutex> taps(tapsMutex_);
+        for (auto &[id, tap] : taps_) tap(frame);
+    }
     std::lock_guard<std::mutex> lock(mutex_);
     ++read_;
     missed_ += frame->missed;
@@ -89,6 +93,27 @@ void CameraFeed::Delivered(Clock::time_point readAt) {
     deliveryMs_.Add(Ms(Clock::now() - readAt));
 }
 
+int CameraFeed::AddTap(Tap tap) {
+    std::lock_guard<std::mutex> lock(tapsMutex_);
+    taps_.emplace(++nextTap_, std::move(tap));
+    return nextTap_;
+}
+
+void CameraFeed::RemoveTap(int id) {
+    std::lock_guard<std::mutex> lock(tapsMutex_);
+    taps_.erase(id);
+}
+
+void CameraFeed::Sent(Clock::time_point readAt) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    sentMs_.Add(Ms(Clock::now() - readAt));
+}
+
+void CameraFeed::SetRtspUrl(std::string url) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    rtspUrl_ = std::move(url);
+}
+
 bool CameraFeed::Failed() {
     std::lock_guard<std::mutex> lock(mutex_);
     return !error_.empty();
@@ -109,6 +134,12 @@ FeedFigures CameraFeed::Figures() {
     f.error = error_;
     f.encodeCounts = encodeCounts_;
     f.encodeSeconds = encodeMs_ / 1000.0;
+    f.rtspUrl = rtspUrl_;
+    f.rtspClients = rtspClients.load();
+    f.h264Running = h264Running.load();
+    const common::Spread sent = sentMs_.Summary();
+    f.sentMsMedian = sent.median;
+    f.sentMsP99 = sent.p99;
     return f;
 }
 

@@ -12,6 +12,7 @@
 #include <mutex>
 #include <string>
 #include <functional>
+#include <map>
 #include <thread>
 #include <vector>
 
@@ -42,6 +43,12 @@ struct FeedFigures {
     double fps = 0, encodeMs = 0, deliveryMsMedian = 0;
     int clients = 0;
     std::string error;  // empty while it delivers
+    // The RTSP side: its address, clients playing, whether the H.264
+    // encoder runs, and how long after the read a frame's packets left.
+    std::string rtspUrl;
+    int rtspClients = 0;
+    bool h264Running = false;
+    double sentMsMedian = 0, sentMsP99 = 0;
     // Encodes by time: per bucket of kEncodeBuckets, then over the last bound.
     std::array<long, kEncodeBuckets.size() + 1> encodeCounts{};
     double encodeSeconds = 0;
@@ -77,11 +84,22 @@ public:
     void EndStreams();
     // A client finished sending a part: how long after the read it left.
     void Delivered(Clock::time_point readAt);
+
+    // Every frame as it is read, on the reading thread, for the H.264
+    // streams: tap(frame) is called until RemoveTap(returned id) returns.
+    using Tap = std::function<void(const common::FramePtr &)>;
+    int AddTap(Tap tap);
+    void RemoveTap(int id);
+    // A frame's RTP packets left, for the RTSP figures.
+    void Sent(Clock::time_point readAt);
+    void SetRtspUrl(std::string url);
     FeedFigures Figures();
     // The camera failed to open or to read, or its encoder failed.
     bool Failed();
 
     std::atomic<int> clients{0};
+    std::atomic<int> rtspClients{0};
+    std::atomic<bool> h264Running{false};
 
 private:
     void Encode();
@@ -106,6 +124,11 @@ private:
     std::array<long, kEncodeBuckets.size() + 1> encodeCounts_{};
     common::RateMeter readRate_;
     common::RecentValues deliveryMs_{1024};
+    common::RecentValues sentMs_{1024};
+    std::string rtspUrl_;
+    std::mutex tapsMutex_;  // held while taps run, so none runs after its removal
+    std::map<int, Tap> taps_;
+    int nextTap_ = 0;
     std::thread encoder_;
 };
 

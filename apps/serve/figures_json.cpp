@@ -30,7 +30,12 @@ std::string CameraJson(const FeedFigures &f) {
                   "\"encode_ms\":%.2f,\"clients\":%d,\"delivery_ms_median\":%.2f,\"error\":",
                   f.id, f.open ? "true" : "false", f.read, f.fps, f.missed, f.skipped, f.encodeMs, f.clients,
                   f.deliveryMsMedian);
-    return text + (f.error.empty() ? std::string("null") : JsonString(f.error)) + "}";
+    std::string json = text + (f.error.empty() ? std::string("null") : JsonString(f.error));
+    std::snprintf(text, sizeof text,
+                  ",\"rtsp_clients\":%d,\"h264_running\":%s,\"rtsp_sent_ms_median\":%.2f,\"rtsp_sent_ms_p99\":%.2f,"
+                  "\"rtsp_url\":",
+                  f.rtspClients, f.h264Running ? "true" : "false", f.sentMsMedian, f.sentMsP99);
+    return json + text + (f.rtspUrl.empty() ? std::string("null") : JsonString(f.rtspUrl)) + "}";
 }
 
 }  // namespace

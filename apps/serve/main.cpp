@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "http_server.h"
+#include "rtsp_service.h"
 #include "run_control.h"
 #include "serve_options.h"
 
@@ -42,8 +43,9 @@ void CloseFeeds(const std::vector<CameraFeed *> &reading) {
     }
 }
 
-void Announce(const Options &opt, const HttpServer &http, bool signIn) {
+void Announce(const Options &opt, const HttpServer &http, const RtspService *rtsp, bool signIn) {
     std::printf("twincam-serve: http://%s:%d/\n", opt.host.c_str(), http.port());
+    if (rtsp != nullptr) std::printf("twincam-serve: rtsp://%s:%d/\n", opt.rtspHost.c_str(), rtsp->port());
     std::fflush(stdout);
     if (!http.loopback() && !signIn) {
         std::fprintf(stderr,
@@ -54,11 +56,12 @@ void Announce(const Options &opt, const HttpServer &http, bool signIn) {
 }
 
 // Reads until Ctrl-C or SIGTERM; then clients first, then the reader.
-void Serve(HttpServer &http, const std::vector<CameraFeed *> &reading) {
+void Serve(HttpServer &http, RtspService *rtsp, const std::vector<CameraFeed *> &reading) {
     std::atomic<bool> stopReading{false};
     std::thread reader([&] { ReadFeeds(reading, stopReading); });
     while (!g_stop.load()) std::this_thread::sleep_for(std::chrono::milliseconds(50));
     http.Stop();
+    if (rtsp != nullptr) rtsp->Stop();
     stopReading.store(true);
     reader.join();
 }
@@ -80,17 +83,21 @@ int main(int argc, char **argv) {
     served.maxStreams = opt.limits.maxStreams;
     const std::vector<CameraFeed *> reading = StartFeeds(opt, served);
 
-    // 4. The server: one thread for every connection, within the limits.
+    // 4. The servers, HTTP and RTSP: one thread each for every connection, within the limits.
     HttpServer http(served, opt.limits, users ? &*users : nullptr);
-    if (std::string error; !http.Start(opt.host, opt.port, &error)) {
+    std::string error;
+    std::unique_ptr<RtspService> rtsp;
+    if (http.Start(opt.host, opt.port, &error)) rtsp = StartRtsp(opt, served, users ? &*users : nullptr, &error);
+    if (!error.empty()) {
         std::fprintf(stderr, "twincam-serve: %s\n", error.c_str());
+        http.Stop();
         CloseFeeds(reading);
         return kExitFailure;
     }
-    Announce(opt, http, users.has_value());
+    Announce(opt, http, rtsp.get(), users.has_value());
 
     // 5. Read and serve until asked to stop.
-    Serve(http, reading);
+    Serve(http, rtsp.get(), reading);
 
     // 6. The encoders, then the cameras.
     for (auto &[id, feed] : served.feeds) feed->Stop();

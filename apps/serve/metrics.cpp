@@ -66,6 +66,11 @@ std::string MetricsText(const std::vector<FeedFigures> &cameras, const ProcessFi
               [](const FeedFigures &f) { return f.fps; });
     PerCamera(out, cameras, "twincam_stream_clients", "gauge", "MJPEG stream clients of the camera.",
               [](const FeedFigures &f) { return static_cast<double>(f.clients); });
+    PerCamera(out, cameras, "twincam_rtsp_clients", "gauge", "RTSP clients playing the camera.",
+              [](const FeedFigures &f) { return static_cast<double>(f.rtspClients); });
+    PerCamera(out, cameras, "twincam_h264_encoder_running", "gauge",
+              "1 while the camera's H.264 encoder runs (while an RTSP client watches).",
+              [](const FeedFigures &f) { return f.h264Running ? 1.0 : 0.0; });
     EncodeHistogram(out, cameras);
     Gauge(out, "twincam_live_buffers", "Frame buffers allocated and not yet freed.",
           static_cast<double>(process.liveBuffers));

@@ -38,7 +38,8 @@ void AddLimits(CLI::App &app, Limits &limits) {
 }  // namespace
 
 std::optional<int> ParseOptions(int argc, char **argv, Options *opt) {
-    CLI::App app{"Serve twincam cameras live to a browser: a page, MJPEG streams, snapshots, figures and metrics.",
+    CLI::App app{"Serve twincam cameras live: a page, MJPEG streams, snapshots, figures and metrics over HTTP, and H.264 "
+                 "over RTSP.",
                  "twincam-serve"};
     app.set_version_flag("--version", "twincam-serve " TWINCAM_VERSION);
     common::AddCameraOptions(app, *opt, "Camera to serve, 0 or 1; repeat for both (default both)");
@@ -47,10 +48,18 @@ std::optional<int> ParseOptions(int argc, char **argv, Options *opt) {
     app.add_option("--auth-file", opt->authFile, "htpasswd file (bcrypt, as htpasswd -B writes); "
                    "when given, every request needs a user and password from it")
         ->check(CLI::ExistingFile);
+    app.add_option("--rtsp", opt->rtsp, "HOST:PORT to serve RTSP on, rtsp://HOST:PORT/cam<ID> (port 0 picks a free "
+                   "one), or off")
+        ->capture_default_str();
+    common::AddH264Options(app, opt->h264);
     AddLimits(app, opt->limits);
     if (const std::optional<int> exit = common::ParseCommandLine(app, argc, argv)) return exit;
     if (const std::string wrong = common::CheckCameraOptions(*opt, {0, 1}); !wrong.empty()) return common::Usage(wrong);
     if (!ParseListen(opt->listen, &opt->host, &opt->port)) return common::Usage("--listen: '" + opt->listen + "' is not HOST:PORT");
+    opt->rtspOn = opt->rtsp != "off";
+    if (opt->rtspOn && !ParseListen(opt->rtsp, &opt->rtspHost, &opt->rtspPort)) {
+        return common::Usage("--rtsp: '" + opt->rtsp + "' is not HOST:PORT or off");
+    }
     return std::nullopt;
 }
 

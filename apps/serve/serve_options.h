@@ -6,6 +6,7 @@
 #include <string>
 
 #include "camera_options.h"
+#include "h264_options.h"
 
 namespace twincam::serve {
 
@@ -26,6 +27,11 @@ struct Options : common::CameraOptions {
     int quality = 80;
     Limits limits;
     std::string authFile;  // empty: no sign-in
+    std::string rtsp = "127.0.0.1:8554";  // or "off"
+    bool rtspOn = true;
+    std::string rtspHost;  // from rtsp
+    int rtspPort = 0;
+    common::H264Options h264;
 };
 
 // Fills *opt from the command line. Returns the exit code when there is

@@ -1,0 +1,348 @@
+#include "rtsp_server.h"
+
+#include <gst/app/gstappsrc.h>
+
+#include <cstdio>
+#include <deque>
+#include <mutex>
+
+#include "gst_frames.h"
+#include "rtsp_auth.h"
+
+namespace twincam::serve {
+
+using common::Clock;
+using common::FramePtr;
+
+namespace {
+// Frames the encoder may have waiting; a viewer wants the newest, so past
+// this the oldest is dropped.
+constexpr int kQueuedFrames = 2;
+// Request bodies: RTSP clients send none worth more than this.
+constexpr guint kMaxRequestBody = 4096;
+}  // namespace
+
+// One camera's mount. While a client watches, its media's appsrc takes the
+// frames the reader taps. For the sent figure, each frame's read time is
+// kept by its presentation time until it enters the encoder, and then in
+// order until its RTP packets leave (the encoder shifts the times it
+// stamps, but keeps the order and the count).
+struct RtspServer::Camera {
+    RtspServer *server = nullptr;
+    CameraFeed *feed = nullptr;
+    std::mutex mutex;
+    GstElement *source = nullptr;  // while a media runs
+    int tap = 0;
+    std::deque<std::pair<GstClockTime, Clock::time_point>> queued;  // pushed, by time
+    std::deque<Clock::time_point> encoding;                        // in the encoder, in order
+    GstClockTime lastSent = GST_CLOCK_TIME_NONE;
+
+    void Push(GstElement *src, const FramePtr &frame);
+    void Encoding(GstClockTime pts);
+    void Sent(GstClockTime pts);
+    void Configure(GstRTSPMedia *media);
+    void Unprepared();
+};
+
+// On the reading thread. A media not yet playing has no clock: its frames
+// are not wanted yet.
+void RtspServer::Camera::Push(GstElement *src, const FramePtr &frame) {
+    GstClock *clock = gst_element_get_clock(src);
+    if (clock == nullptr) return;
+    const GstClockTime pts = gst_clock_get_time(clock) - gst_element_get_base_time(src);
+    gst_object_unref(clock);
+    GstBuffer *buffer = common::WrapFrame(frame);
+    GST_BUFFER_PTS(buffer) = pts;
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        queued.emplace_back(pts, frame->readAt);
+        if (queued.size() > 64) queued.pop_front();
+    }
+    gst_app_src_push_buffer(GST_APP_SRC(src), buffer);
+}
+
+// A frame the appsrc did not drop enters the encoder.
+void RtspServer::Camera::Encoding(GstClockTime pts) {
+    std::lock_guard<std::mutex> lock(mutex);
+    while (!queued.empty() && queued.front().first < pts) queued.pop_front();
+    if (queued.empty() || queued.front().first != pts) return;
+    encoding.push_back(queued.front().second);
+    if (encoding.size() > 64) encoding.pop_front();
+}
+
+// A payloaded frame leaves: the first packet of each counts.
+void RtspServer::Camera::Sent(GstClockTime pts) {
+    std::lock_guard<std::mutex> lock(mutex);
+    if (pts == lastSent || encoding.empty()) return;
+    lastSent = pts;
+    feed->Sent(encoding.front());
+    encoding.pop_front();
+}
+
+GstBuffer *ProbedBuffer(GstPadProbeInfo *info) {
+    if (info->type & GST_PAD_PROBE_TYPE_BUFFER) return GST_PAD_PROBE_INFO_BUFFER(info);
+    GstBufferList *list = GST_PAD_PROBE_INFO_BUFFER_LIST(info);
+    return gst_buffer_list_length(list) > 0 ? gst_buffer_list_get(list, 0) : nullptr;
+}
+
+// Calls probe, with camera, on every buffer that leaves element's src pad.
+void Watch(GstElement *element, RtspServer::Camera *camera, GstPadProbeCallback probe) {
+    GstPad *pad = gst_element_get_static_pad(element, "src");
+    gst_pad_add_probe(pad, static_cast<GstPadProbeType>(GST_PAD_PROBE_TYPE_BUFFER | GST_PAD_PROBE_TYPE_BUFFER_LIST),
+                      probe, camera, nullptr);
+    gst_object_unref(pad);
+}
+
+// A media is made for the first client: its appsrc starts taking frames.
+void RtspServer::Camera::Configure(GstRTSPMedia *media) {
+    GstElement *bin = gst_rtsp_media_get_element(media);
+    GstElement *src = gst_bin_get_by_name_recurse_up(GST_BIN(bin), "src");
+    GstElement *pay = gst_bin_get_by_name_recurse_up(GST_BIN(bin), "pay0");
+    gst_object_unref(bin);
+    const Settings &settings = server->settings_;
+    common::ConfigureFrameSource(src, settings.width, settings.height, settings.fps, kQueuedFrames,
+                                 common::FrameUse::kLiveView);
+    Watch(src, this, [](GstPad *, GstPadProbeInfo *info, gpointer cam) {
+        if (GstBuffer *b = ProbedBuffer(info)) static_cast<Camera *>(cam)->Encoding(GST_BUFFER_PTS(b));
+        return GST_PAD_PROBE_OK;
+    });
+    Watch(pay, this, [](GstPad *, GstPadProbeInfo *info, gpointer cam) {
+        if (GstBuffer *b = ProbedBuffer(info)) static_cast<Camera *>(cam)->Sent(GST_BUFFER_PTS(b));
+        return GST_PAD_PROBE_OK;
+    });
+    gst_object_unref(pay);
+    g_signal_connect(media, "unprepared", G_CALLBACK(+[](GstRTSPMedia *, Camera *cam) { cam->Unprepared(); }), this);
+    std::lock_guard<std::mutex> lock(mutex);
+    source = src;
+    tap = feed->AddTap([this, src](const FramePtr &frame) { Push(src, frame); });
+    feed->h264Running = true;
+}
+
+// The last client left (or the server stops): the encoder stops.
+void RtspServer::Camera::Unprepared() {
+    std::lock_guard<std::mutex> lock(mutex);
+    if (source == nullptr) return;
+    feed->RemoveTap(tap);
+    gst_object_unref(source);
+    source = nullptr;
+    queued.clear();
+    encoding.clear();
+    lastSent = GST_CLOCK_TIME_NONE;
+    feed->h264Running = false;
+}
+
+RtspServer::RtspServer(Served &served, Settings settings) : served_(served), settings_(std::move(settings)) {}
+
+RtspServer::~RtspServer() { Stop(); }
+
+void RtspServer::Mount(CameraFeed *feed, GstRTSPMountPoints *mounts) {
+    auto camera = std::make_unique<Camera>();
+    camera->server = this;
+    camera->feed = feed;
+    GstRTSPMediaFactory *factory = gst_rtsp_media_factory_new();
+    const std::string launch =
+        "( appsrc name=src ! " + settings_.encoder + " ! h264parse ! rtph264pay name=pay0 pt=96 config-interval=-1 )";
+    gst_rtsp_media_factory_set_launch(factory, launch.c_str());
+    gst_rtsp_media_factory_set_shared(factory, TRUE);  // one encoder for every client
+    if (settings_.users != nullptr) AllowSignedIn(factory);
+    g_signal_connect(factory, "media-configure",
+                     G_CALLBACK(+[](GstRTSPMediaFactory *, GstRTSPMedia *media, Camera *cam) { cam->Configure(media); }),
+                     camera.get());
+    const std::string path = "/cam" + std::to_string(feed->id());
+    gst_rtsp_mount_points_add_factory(mounts, path.c_str(), factory);  // takes the factory
+    feed->SetRtspUrl("rtsp://" + settings_.host + ":" + std::to_string(port_) + path);
+    cameras_.push_back(std::move(camera));
+}
+
+RtspServer::Camera *RtspServer::CameraAt(const char *path) {
+    int id = -1;
+    char rest = 0;
+    if (path == nullptr || std::sscanf(path, "/cam%d%c", &id, &rest) < 1 || (rest != 0 && rest != '/')) return nullptr;
+    for (auto &camera : cameras_) {
+        if (camera->feed->id() == id) return camera.get();
+    }
+    return nullptr;
+}
+
+// Past the cap a connection is closed at once; every connection is watched
+// for playing nothing too long.
+void RtspServer::Connected(GstRTSPClient *client) {
+    if (static_cast<int>(clients_.size()) >= settings_.maxClients) {
+        gst_rtsp_client_close(client);
+        return;
+    }
+    clients_[client].idleSince = Clock::now();
+    gst_rtsp_client_set_content_length_limit(client, kMaxRequestBody);
+    g_signal_connect(client, "play-request", G_CALLBACK(+[](GstRTSPClient *c, GstRTSPContext *ctx, RtspServer *self) {
+                         self->Playing(c, ctx->uri ? ctx->uri->abspath : nullptr, true);
+                     }),
+                     this);
+    g_signal_connect(client, "teardown-request",
+                     G_CALLBACK(+[](GstRTSPClient *c, GstRTSPContext *ctx, RtspServer *self) {
+                         self->Playing(c, ctx->uri ? ctx->uri->abspath : nullptr, false);
+                     }),
+                     this);
+    g_signal_connect(client, "closed", G_CALLBACK(+[](GstRTSPClient *c, RtspServer *self) { self->Closed(c); }), this);
+}
+
+void RtspServer::Playing(GstRTSPClient *client, const char *path, bool playing) {
+    const auto it = clients_.find(client);
+    Camera *camera = CameraAt(path);
+    if (it == clients_.end() || camera == nullptr) return;
+    std::set<int> &cameras = it->second.playing;
+    const int id = camera->feed->id();
+    if (playing && cameras.insert(id).second) ++camera->feed->rtspClients;
+    if (!playing && cameras.erase(id) > 0) --camera->feed->rtspClients;
+    if (cameras.empty()) it->second.idleSince = Clock::now();
+}
+
+void RtspServer::Closed(GstRTSPClient *client) {
+    const auto it = clients_.find(client);
+    if (it == clients_.end()) return;
+    for (const int id : it->second.playing) {
+        for (auto &camera : cameras_) {
+            if (camera->feed->id() == id) --camera->feed->rtspClients;
+        }
+    }
+    clients_.erase(it);
+}
+
+// Connections that play nothing hold a slot for nobody: closed after a while.
+void RtspServer::CloseIdle() {
+    const Clock::time_point deadline = Clock::now() - std::chrono::seconds(settings_.setupSeconds);
+    std::vector<GstRTSPClient *> idle;
+    for (const auto &[client, state] : clients_) {
+        if (state.playing.empty() && state.idleSince < deadline) idle.push_back(client);
+    }
+    for (GstRTSPClient *client : idle) gst_rtsp_client_close(client);
+}
+
+bool RtspServer::Listen(std::string *error) {
+    server_ = gst_rtsp_server_new();
+    gst_rtsp_server_set_address(server_, settings_.host.c_str());
+    gst_rtsp_server_set_service(server_, std::to_string(settings_.port).c_str());
+    gst_rtsp_server_set_content_length_limit(server_, kMaxRequestBody);
+    if (settings_.users != nullptr) {
+        GstRTSPAuth *auth = MakeRtspAuth(settings_.users);
+        gst_rtsp_server_set_auth(server_, auth);
+        g_object_unref(auth);
+    }
+    g_signal_connect(server_, "client-connected",
+                     G_CALLBACK(+[](GstRTSPServer *, GstRTSPClient *c, RtspServer *self) { self->Connected(c); }), this);
+    GError *failure = nullptr;
+    GSource *source = gst_rtsp_server_create_source(server_, nullptr, &failure);
+    if (source == nullptr) {
+        *error = "--rtsp " + settings_.host + ":" + std::to_string(settings_.port) + ": " +
+                 (failure ? failure->message : "cannot listen");
+        if (failure) g_error_free(failure);
+        return false;
+    }
+    g_source_attach(source, context_);
+    g_source_unref(source);
+    port_ = gst_rtsp_server_get_bound_port(server_);
+    return true;
+}
+
+bool RtspServer::Start(std::string *error) {
+    common::InitGStreamer();
+    if (std::string missing; !common::HaveElements({"appsrc", "h264parse", "rtph264pay"}, &missing)) {
+        *error = "RTSP needs GStreamer's " + missing + " (gstreamer1.0-plugins-base, -good and -bad)";
+        return false;
+    }
+    GError *wrong = nullptr;
+    GstElement *bin = gst_parse_bin_from_description(settings_.encoder.c_str(), TRUE, &wrong);
+    if (bin) gst_object_unref(bin);
+    if (wrong != nullptr) {
+        *error = "--encoder '" + settings_.encoder + "': " + wrong->message;
+        g_error_free(wrong);
+        return false;
+    }
+    context_ = g_main_context_new();
+    loop_ = g_main_loop_new(context_, FALSE);
+    if (!Listen(error)) return false;
+    GstRTSPMountPoints *mounts = gst_rtsp_server_get_mount_points(server_);
+    for (auto &[id, feed] : served_.feeds) {
+        if (!feed->Failed()) Mount(feed.get(), mounts);
+    }
+    g_object_unref(mounts);
+    // Sessions whose client vanished expire; idle connections are closed.
+    GstRTSPSessionPool *pool = gst_rtsp_server_get_session_pool(server_);
+    GSource *expiry = gst_rtsp_session_pool_create_watch(pool);
+    GstRTSPSessionPoolFunc cleanup = [](GstRTSPSessionPool *p, gpointer) -> gboolean {
+        gst_rtsp_session_pool_cleanup(p);
+        return G_SOURCE_CONTINUE;
+    };
+    // The watch calls its own function type through GSource's.
+    g_source_set_callback(expiry, reinterpret_cast<GSourceFunc>(reinterpret_cast<void (*)()>(cleanup)), nullptr,
+                          nullptr);
+    g_source_attach(expiry, context_);
+    g_source_unref(expiry);
+    g_object_unref(pool);
+    GSource *tick = g_timeout_source_new(500);
+    g_source_set_callback(
+        tick, +[](gpointer self) -> gboolean { return static_cast<RtspServer *>(self)->CloseIdle(), G_SOURCE_CONTINUE; },
+        this, nullptr);
+    g_source_attach(tick, context_);
+    g_source_unref(tick);
+    thread_ = std::thread([this] {
+        g_main_context_push_thread_default(context_);
+        g_main_loop_run(loop_);
+        g_main_context_pop_thread_default(context_);
+    });
+    return true;
+}
+
+void RtspServer::Stop() {
+    if (thread_.joinable()) {
+        // In the loop: every client goes, and with the last of its clients each media.
+        g_main_context_invoke(
+            context_,
+            +[](gpointer self) -> gboolean {
+                auto *server = static_cast<RtspServer *>(self);
+                gst_rtsp_server_client_filter(
+                    server->server_,
+                    +[](GstRTSPServer *, GstRTSPClient *, gpointer) { return GST_RTSP_FILTER_REMOVE; }, nullptr);
+                g_main_loop_quit(server->loop_);
+                return G_SOURCE_REMOVE;
+            },
+            this);
+        thread_.join();
+    }
+    if (server_ != nullptr) {
+        // Sessions outlive their connections; ending them ends their media.
+        GstRTSPSessionPool *pool = gst_rtsp_server_get_session_pool(server_);
+        gst_rtsp_session_pool_filter(
+            pool, +[](GstRTSPSessionPool *, GstRTSPSession *, gpointer) { return GST_RTSP_FILTER_REMOVE; }, nullptr);
+        g_object_unref(pool);
+        g_object_unref(server_);
+        server_ = nullptr;
+    }
+    for (auto &camera : cameras_) camera->Unprepared();
+    if (loop_ != nullptr) g_main_loop_unref(loop_);
+    if (context_ != nullptr) g_main_context_unref(context_);
+    loop_ = nullptr;
+    context_ = nullptr;
+}
+
+}  // namespace twincam::serve
+
+namespace twincam::serve {
+
+std::unique_ptr<RtspService> StartRtsp(const Options &opt, Served &served, const Htpasswd *users, std::string *error) {
+    if (!opt.rtspOn) return nullptr;
+    RtspServer::Settings settings;
+    settings.host = opt.rtspHost;
+    settings.port = opt.rtspPort;
+    settings.encoder = common::EncoderFragment(opt.h264, opt.fps);
+    settings.fps = opt.fps;
+    settings.width = opt.width;
+    settings.height = opt.height;
+    settings.maxClients = opt.limits.maxStreams;
+    settings.setupSeconds = opt.limits.headSeconds;
+    settings.users = users;
+    auto server = std::make_unique<RtspServer>(served, settings);
+    if (!server->Start(error)) return nullptr;
+    return server;
+}
+
+}  // namespace twincam::serve

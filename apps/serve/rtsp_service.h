@@ -1,0 +1,30 @@
+// RTSP beside the HTTP side, where the build has GStreamer's RTSP server:
+// the one thing main needs of it.
+#ifndef TWINCAM_SERVE_RTSP_SERVICE_H
+#define TWINCAM_SERVE_RTSP_SERVICE_H
+
+#include <memory>
+#include <string>
+
+#include "htpasswd.h"
+#include "router.h"
+#include "serve_options.h"
+
+namespace twincam::serve {
+
+class RtspService {
+public:
+    virtual ~RtspService() = default;
+    virtual int port() const = 0;
+    // Closes every client and stops every encoder; the reader may go on.
+    virtual void Stop() = 0;
+};
+
+// Serves every camera that delivers over RTSP as the options say. Nothing
+// when --rtsp is off or this build has no RTSP (said on stderr); nothing,
+// with *error, when it cannot start.
+std::unique_ptr<RtspService> StartRtsp(const Options &opt, Served &served, const Htpasswd *users, std::string *error);
+
+}  // namespace twincam::serve
+
+#endif  // TWINCAM_SERVE_RTSP_SERVICE_H

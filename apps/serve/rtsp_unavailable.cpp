@@ -1,0 +1,16 @@
+// Built where GStreamer's RTSP server was not found.
+#include <cstdio>
+
+#include "rtsp_service.h"
+
+namespace twincam::serve {
+
+std::unique_ptr<RtspService> StartRtsp(const Options &opt, Served &, const Htpasswd *, std::string *) {
+    if (opt.rtspOn) {
+        std::fprintf(stderr, "twincam-serve: no RTSP: built without GStreamer's RTSP server "
+                             "(install libgstrtspserver-1.0-dev and build again)\n");
+    }
+    return nullptr;
+}
+
+}  // namespace twincam::serve

@@ -12,6 +12,7 @@
 #include "tool_support.h"
 
 using namespace twincam::test;
+using twincam::test::Run;
 
 namespace {
 
@@ -267,6 +268,70 @@ TEST_F(CaptureTool, PairWritesMatchedFramesNamedByPair) {
     ASSERT_EQ(r.status, 0) << r.err;
     ExpectPng(dir_ / "sbs" / "pair-000001.png", 320, 120);
     EXPECT_EQ(Tool({"--pair", "--camera", "1"}).status, 2);
+}
+
+// What ffprobe makes of a video: frames counted by decoding, and duration (s).
+std::pair<long, double> Probe(const fs::path &video, const fs::path &dir) {
+    std::string out;
+    EXPECT_EQ(Run({TWINCAM_FFPROBE, "-v", "error", "-count_frames", "-show_entries", "stream=nb_read_frames,duration",
+                   "-of", "csv=p=0", video.string()},
+                  dir, &out), 0) << video << out;
+    long frames = -1;
+    double duration = -1;
+    std::sscanf(out.c_str(), "%lf,%ld", &duration, &frames);
+    return {frames, duration};
+}
+
+// The capture times (ns) of the frames a camera's CSV says were written.
+std::vector<long long> WrittenTimes(const fs::path &csv) {
+    std::istringstream rows(Slurp(csv));
+    std::vector<long long> times;
+    std::string row;
+    std::getline(rows, row);
+    while (std::getline(rows, row)) {
+        if (row.find(",written") != std::string::npos) times.push_back(std::stoll(row.substr(row.find(',') + 1)));
+    }
+    return times;
+}
+
+// MP4 plays every frame written, at the speed it was recorded; after Ctrl-C
+// it still plays to its last frame; segments each play on their own.
+TEST_F(CaptureTool, Mp4PlaysEveryFrameAtItsRecordedSpeed) {
+    if (!*TWINCAM_FFPROBE) GTEST_SKIP() << "ffprobe is not installed (apt-get install ffmpeg)";
+    const fs::path out = dir_ / "mp4";
+    Result r = Tool({"--camera", "0", "--camera", "1", "--frames", "40", "--size", "320x240", "--format", "mp4", "--output",
+                     out.string()},
+                    {"TWINCAM_SIM_PACE=1"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    for (int c = 0; c < 2; ++c) {
+        const std::vector<long long> times = WrittenTimes(out / ("cam" + std::to_string(c) + ".csv"));
+        ASSERT_EQ(times.size(), 40u);
+        const auto [frames, duration] = Probe(out / ("cam" + std::to_string(c) + ".mp4"), dir_ / "probe");
+        EXPECT_EQ(frames, 40);
+        const double recorded = static_cast<double>(times.back() - times.front()) / 1e9 + 1.0 / 30;
+        EXPECT_NEAR(duration, recorded, 1.0 / 30) << "camera " << c;
+    }
+
+    r = Tool({"--frames", "100000", "--size", "320x240", "--format", "mp4", "--output", (dir_ / "stopped").string()},
+             {"TWINCAM_SIM_PACE=1"}, 1000, dir_ / "stopped");
+    EXPECT_EQ(r.status, 130) << r.err;
+    const long written = static_cast<long>(WrittenTimes(dir_ / "stopped" / "cam0.csv").size());
+    EXPECT_GT(written, 10);
+    EXPECT_EQ(Probe(dir_ / "stopped" / "cam0.mp4", dir_ / "probe").first, written);
+
+    r = Tool({"--frames", "75", "--size", "320x240", "--format", "mp4", "--segment", "1", "--output",
+              (dir_ / "pieces").string()},
+             {"TWINCAM_SIM_PACE=1"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    long frames = 0;
+    for (int n = 0; n < 3; ++n) {
+        char name[32];
+        std::snprintf(name, sizeof name, "cam0-%05d.mp4", n);
+        const long piece = Probe(dir_ / "pieces" / name, dir_ / "probe").first;
+        EXPECT_GT(piece, 0) << name;
+        frames += piece;
+    }
+    EXPECT_EQ(frames, 75);
 }
 
 }  // namespace

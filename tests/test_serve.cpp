@@ -8,6 +8,7 @@
 #include <signal.h>
 #include <sys/socket.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <fstream>
@@ -15,6 +16,7 @@
 #include <regex>
 #include <utility>
 #include <set>
+#include <sstream>
 #include <thread>
 
 #include "tool_support.h"
@@ -152,14 +154,18 @@ protected:
     int Start(std::vector<std::string> args, bool listenAnywhere = true, const char *size = "640x480") {
         std::vector<std::string> argv = {TWINCAM_SERVE_TOOL, "--size", size};
         if (listenAnywhere) argv.insert(argv.end(), {"--listen", "127.0.0.1:0"});
+        if (listenAnywhere && std::find(args.begin(), args.end(), "--rtsp") == args.end()) {
+            argv.insert(argv.end(), {"--rtsp", "127.0.0.1:0"});
+        }
         argv.insert(argv.end(), args.begin(), args.end());
         pid_ = twincam::test::Spawn(argv, dir_);
-        static const std::regex url("http://([0-9.]+):(\\d+)/");
+        static const std::regex url("http://([0-9.]+):(\\d+)/"), rtsp("rtsp://[0-9.]+:(\\d+)/");
         for (int i = 0; i < 100; ++i) {
-            std::smatch m;
+            std::smatch m, r;
             const std::string out = Slurp(dir_ / "stdout");
             if (std::regex_search(out, m, url)) {
                 host_ = m[1].str();
+                rtspPort_ = std::regex_search(out, r, rtsp) ? std::stoi(r[1].str()) : -1;
                 return std::stoi(m[2].str());
             }
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
@@ -185,9 +191,30 @@ protected:
         return std::regex_search(res->body, m, figure) ? std::stol(m[1].str()) : -1;
     }
 
+    // How many cameras' /stats say this of them, e.g. "h264_running":true.
+    int CamerasWith(httplib::Client &client, const std::string &figure) {
+        auto res = client.Get("/stats");
+        std::string body = res ? res->body : "";
+        int n = 0;
+        for (size_t at = body.find(figure); at != std::string::npos; at = body.find(figure, at + 1)) ++n;
+        return n;
+    }
+    // Waits up to seconds for CamerasWith(figure) to be n.
+    bool AwaitCameras(httplib::Client &client, const std::string &figure, int n, int seconds = 5) {
+        for (int i = 0; i < seconds * 20; ++i) {
+            if (CamerasWith(client, figure) == n) return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        return false;
+    }
+    std::string RtspUrl(int camera) const {
+        return "rtsp://127.0.0.1:" + std::to_string(rtspPort_) + "/cam" + std::to_string(camera);
+    }
+
     fs::path dir_;
     pid_t pid_ = -1;
     std::string host_;
+    int rtspPort_ = -1;
 };
 
 TEST_F(Serve, EveryEndpointAnswersWithItsType) {
@@ -307,6 +334,7 @@ TEST_F(Serve, ListensOnLoopbackByDefault) {
     const int port = Start({}, false);
     EXPECT_EQ(host_, "127.0.0.1");
     EXPECT_EQ(port, 8080);
+    EXPECT_NE(Slurp(dir_ / "stdout").find("twincam-serve: rtsp://127.0.0.1:8554/\n"), std::string::npos);
 }
 
 // The page in headless Chromium: both cameras' colour bars are on the
@@ -483,6 +511,18 @@ TEST_F(Serve, SignInWithAnHtpasswdFile) {
     EXPECT_EQ(client.Get("/stats")->status, 401);
     client.set_basic_auth("alice", "open sesame");
     for (const char *path : {"/", "/stats", "/metrics", "/snapshot/0.jpg"}) EXPECT_EQ(client.Get(path)->status, 200) << path;
+    if (*TWINCAM_FFPROBE) {
+        std::string out;
+        const std::vector<std::string> probe = {TWINCAM_FFPROBE, "-v", "error", "-rtsp_transport", "tcp", "-show_entries",
+                                                "stream=codec_name", "-of", "csv=p=0"};
+        std::vector<std::string> anonymous = probe, signedIn = probe;
+        anonymous.push_back(RtspUrl(0));
+        signedIn.push_back("rtsp://alice:open%20sesame@" + RtspUrl(0).substr(7));
+        EXPECT_NE(twincam::test::Run(anonymous, dir_ / "probe", &out), 0);
+        EXPECT_NE(out.find("401"), std::string::npos) << out;
+        EXPECT_EQ(twincam::test::Run(signedIn, dir_ / "probe", &out), 0) << out;
+        EXPECT_EQ(out, "h264\n");
+    }
     Stop();
 
     std::ofstream(users, std::ios::app) << "bob:secret\n";
@@ -528,6 +568,70 @@ TEST_F(Serve, MetricsPassPromtoolAndPrometheusScrapesThem) {
     twincam::test::Wait(prometheus);
     ASSERT_EQ(seen.size(), 2u) << Slurp(promDir / "stderr");
     EXPECT_GT(seen[1], seen[0]);
+}
+
+// H.264 over RTSP, with real players as clients: ffprobe sees it on both
+// cameras; two ffmpeg clients over TCP, one over UDP and GStreamer's rtspsrc
+// decode frames that carry their camera's stamp in order; one encoder per
+// camera runs while they watch and stops after the last; a key frame comes
+// every second, so a client that joins sees a picture within one.
+TEST_F(Serve, RtspH264ForFfmpegAndGStreamerClients) {
+    if (!*TWINCAM_FFMPEG || !*TWINCAM_FFPROBE || !*TWINCAM_GST_LAUNCH) GTEST_SKIP() << "apt-get install ffmpeg gstreamer1.0-tools";
+    const int port = Start({});
+    httplib::Client client("127.0.0.1", port);
+    EXPECT_EQ(CamerasWith(client, "\"rtsp_url\":\"" + RtspUrl(1) + "\""), 1);
+    EXPECT_EQ(CamerasWith(client, "\"h264_running\":true"), 0) << "no encoder before a client";
+    for (int camera = 0; camera < 2; ++camera) {
+        std::string out;
+        EXPECT_EQ(twincam::test::Run({TWINCAM_FFPROBE, "-v", "error", "-rtsp_transport", "tcp", "-show_entries",
+                                      "stream=codec_name,width,height", "-of", "csv=p=0", RtspUrl(camera)},
+                                     dir_ / "probe", &out), 0);
+        EXPECT_EQ(out, "h264,640,480\n");
+    }
+
+    std::vector<std::pair<pid_t, fs::path>> players;
+    for (const char *transport : {"tcp", "tcp", "udp"}) {
+        const fs::path d = dir_ / ("ffmpeg-" + std::to_string(players.size()));
+        fs::create_directories(d);
+        players.emplace_back(twincam::test::Spawn({TWINCAM_FFMPEG, "-v", "error", "-rtsp_transport", transport, "-i", RtspUrl(0),
+                                                   "-frames:v", "90", "-f", "rawvideo", "-pix_fmt", "nv12", (d / "out.nv12").string()}, d),
+                             d);
+    }
+    const fs::path gst = dir_ / "gst";
+    fs::create_directories(gst);
+    players.emplace_back(twincam::test::Spawn({TWINCAM_GST_LAUNCH, "-q", "rtspsrc", "location=" + RtspUrl(1), "protocols=tcp", "!",
+                                               "rtph264depay", "!", "avdec_h264", "!", "videoconvert", "!", "video/x-raw,format=NV12",
+                                               "!", "identity", "eos-after=60", "!", "filesink", "location=" + (gst / "out.nv12").string()},
+                                              gst),
+                         gst);
+    EXPECT_TRUE(AwaitCameras(client, "\"h264_running\":true", 2)) << "an encoder per camera while watched";
+    for (const auto &[pid, d] : players) {
+        ASSERT_EQ(twincam::test::Wait(pid), 0) << Slurp(d / "stderr");
+        const auto stamps = twincam::test::Nv12Stamps(Slurp(d / "out.nv12"), 640, 480);
+        EXPECT_GE(stamps.size(), 50u) << d;
+        const int camera = d == gst ? 1 : 0;
+        for (size_t n = 1; n < stamps.size(); ++n) {
+            ASSERT_EQ(stamps[n].first, camera) << d << " frame " << n;
+            ASSERT_GT(stamps[n].second, stamps[n - 1].second) << d << " frame " << n;
+        }
+    }
+    EXPECT_TRUE(AwaitCameras(client, "\"h264_running\":false", 2)) << "the encoders stop after the last client";
+    EXPECT_EQ(CamerasWith(client, "\"rtsp_clients\":0"), 2);
+
+    std::string frames;
+    ASSERT_EQ(twincam::test::Run({TWINCAM_FFPROBE, "-v", "error", "-rtsp_transport", "tcp", "-read_intervals", "%+3", "-show_frames",
+                                  "-show_entries", "frame=key_frame", "-of", "csv=p=0", RtspUrl(0)},
+                                 dir_ / "probe", &frames), 0);
+    std::vector<int> keys;
+    std::istringstream lines(frames);
+    int n = 0;
+    for (std::string line; std::getline(lines, line);) {
+        if (line.empty() || (line[0] != '0' && line[0] != '1')) continue;  // side data, not a frame
+        if (line[0] == '1') keys.push_back(n);
+        ++n;
+    }
+    ASSERT_GE(keys.size(), 2u) << frames;
+    for (size_t k = 1; k < keys.size(); ++k) EXPECT_LE(keys[k] - keys[k - 1], 30) << "a key frame every second at 30 fps";
 }
 
 }  // namespace

@@ -78,6 +78,28 @@ inline int Wait(pid_t pid) {
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
+// Runs argv to its end with its output in files in dir (made if missing);
+// the exit status, and in *out what it printed on stdout and stderr.
+inline int Run(const std::vector<std::string> &argv, const fs::path &dir, std::string *out = nullptr) {
+    fs::create_directories(dir);
+    const int status = Wait(Spawn(argv, dir));
+    if (out != nullptr) *out = Slurp(dir / "stdout") + Slurp(dir / "stderr");
+    return status;
+}
+
+// The camera and sequence of every frame of raw NV12 video ({-1, -1} for a
+// frame without a valid stamp).
+inline std::vector<std::pair<int, long long>> Nv12Stamps(const std::string &raw, int width, int height) {
+    const size_t frame = static_cast<size_t>(width) * static_cast<size_t>(height) * 3 / 2;
+    std::vector<std::pair<int, long long>> stamps;
+    for (size_t at = 0; at + frame <= raw.size(); at += frame) {
+        twincam_sim_stamp s{};
+        const bool ok = twincam_sim_stamp_decode(raw.data() + at, width, height, &s) == 0;
+        stamps.emplace_back(ok ? s.camera : -1, ok ? s.sequence : -1);
+    }
+    return stamps;
+}
+
 inline bool PngSize(const fs::path &p, unsigned *w, unsigned *h) {
     png_image image{};
     image.version = PNG_IMAGE_VERSION;

@@ -164,11 +164,16 @@ RtspServer::Camera *RtspServer::CameraAt(const char *path) {
     return nullptr;
 }
 
-// Past the cap a connection is closed at once; every connection is watched
-// for playing nothing too long.
+// Past the cap a connection is closed at once (once the server has set it
+// up); every connection is watched for playing nothing too long.
 void RtspServer::Connected(GstRTSPClient *client) {
     if (static_cast<int>(clients_.size()) >= settings_.maxClients) {
-        gst_rtsp_client_close(client);
+        GSource *later = g_idle_source_new();
+        g_source_set_callback(
+            later, +[](gpointer c) { return gst_rtsp_client_close(GST_RTSP_CLIENT(c)), G_SOURCE_REMOVE; },
+            g_object_ref(client), g_object_unref);
+        g_source_attach(later, context_);
+        g_source_unref(later);
         return;
     }
     clients_[client].idleSince = Clock::now();

@@ -16,7 +16,7 @@ import threading
 import time
 
 tool, seconds, attackers = sys.argv[1], float(sys.argv[2]), int(sys.argv[3])
-proc = subprocess.Popen([tool, "--listen", "127.0.0.1:0", "--size", "1280x720", "--fps", "30"],
+proc = subprocess.Popen([tool, "--listen", "127.0.0.1:0", "--rtsp", "off", "--size", "1280x720", "--fps", "30"],
                         stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
 port = None
 for line in proc.stdout:

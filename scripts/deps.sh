@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build and the tests need, if missing.
 # Usage: scripts/deps.sh [group...]; groups: base (always), tools, python, browser, servers
-# (the real peers and players the servers' and the recorders' tests talk to), cross, coverage, fuzz, bench.
+# (the real peers and players the servers' and the recorders' tests talk to), cross, packaging,
+# coverage, fuzz, bench.
 set -euo pipefail
 
 declare -A groups=(
@@ -11,6 +12,7 @@ declare -A groups=(
     [python]="python3-dev python3-numpy python3-pytest pybind11-dev python3-pybind11 python3-gi gir1.2-gstreamer-1.0 python3-mypy"
     [browser]="chromium"
     [servers]="apache2-utils prometheus ffmpeg gstreamer1.0-tools gstreamer1.0-libav"
+    [packaging]="dpkg-dev file help2man lintian man-db systemd"
     [coverage]="gcovr"
     [fuzz]="clang libclang-rt-14-dev"
     [bench]="libbenchmark-dev valgrind libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-plugins-ugly gstreamer1.0-tools bc"

@@ -10,16 +10,15 @@ function(twincam_manpage target summary)
         return()
     endif()
     set(page "${CMAKE_CURRENT_BINARY_DIR}/${target}.1")
-    # help2man runs a command by name: a wrapper runs the target's build,
-    # under the emulator where there is one.
-    set(runner "${CMAKE_CURRENT_BINARY_DIR}/${target}-help")
+    # help2man runs a command by name: a wrapper of the same name runs the
+    # target's build, under the emulator where there is one.
+    set(runner "${CMAKE_CURRENT_BINARY_DIR}/manpage/${target}")
     string(JOIN " " emulator ${CMAKE_CROSSCOMPILING_EMULATOR})
     file(GENERATE OUTPUT "${runner}" CONTENT "#!/bin/sh\nexec ${emulator} \"$<TARGET_FILE:${target}>\" \"$@\"\n"
         FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
     add_custom_command(OUTPUT "${page}.gz"
         COMMAND "${TWINCAM_HELP2MAN}" --no-info --no-discard-stderr --version-string=${PROJECT_VERSION}
             --name "${summary}" --output "${page}" "${runner}"
-        COMMAND sed -i "s/${target}-help/${target}/g" "${page}"
         COMMAND gzip -9nf "${page}"
         DEPENDS ${target}
         COMMENT "Manual page of ${target}")

@@ -3,11 +3,12 @@
 # AddressSanitizer and UndefinedBehaviorSanitizer (and the threaded tools and
 # the stand-ins under ThreadSanitizer), cross-built for AArch64
 # under emulation, and instrumented for coverage (which must reach 100% of
-# the library's lines and branches); then fuzzes for a bounded time. Each
-# stage prints its wall time.
+# the library's lines and branches); then fuzzes for a bounded time; builds
+# the Debian packages for amd64 and arm64 and installs, checks and purges the
+# amd64 ones on this machine. Each stage prints its wall time.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/deps.sh tools python browser servers cross bench coverage fuzz
+scripts/deps.sh tools python browser servers cross packaging bench coverage fuzz
 
 stage() {
     local name=$1
@@ -27,6 +28,7 @@ stage coverage cmake --workflow --preset coverage
 cat build/coverage/coverage-src.txt
 stage fuzz cmake --workflow --preset fuzz
 cat build/fuzz/fuzz-run/fuzz-summary.txt build/fuzz/fuzz-router-run/fuzz-summary.txt
+stage packages bash -c "scripts/package.sh amd64 >/dev/null && scripts/package.sh arm64 >/dev/null && tests/packages_test.sh"
 # The benchmark must run here; its figures are read, never asserted.
 stage bench-smoke bench/run --smoke
 echo "==== all stages: $((SECONDS - total)) s"

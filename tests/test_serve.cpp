@@ -151,14 +151,15 @@ protected:
     }
 
     // Starts the tool; returns its port.
-    int Start(std::vector<std::string> args, bool listenAnywhere = true, const char *size = "640x480") {
+    int Start(std::vector<std::string> args, bool listenAnywhere = true, const char *size = "640x480",
+              const std::vector<std::string> &env = {}) {
         std::vector<std::string> argv = {TWINCAM_SERVE_TOOL, "--size", size};
         if (listenAnywhere) argv.insert(argv.end(), {"--listen", "127.0.0.1:0"});
         if (listenAnywhere && std::find(args.begin(), args.end(), "--rtsp") == args.end()) {
             argv.insert(argv.end(), {"--rtsp", "127.0.0.1:0"});
         }
         argv.insert(argv.end(), args.begin(), args.end());
-        pid_ = twincam::test::Spawn(argv, dir_);
+        pid_ = twincam::test::Spawn(argv, dir_, env);
         static const std::regex url("http://([0-9.]+):(\\d+)/"), rtsp("rtsp://[0-9.]+:(\\d+)/");
         for (int i = 0; i < 100; ++i) {
             std::smatch m, r;
@@ -593,7 +594,7 @@ TEST_F(Serve, RtspH264ForFfmpegAndGStreamerClients) {
     for (const char *transport : {"tcp", "tcp", "udp"}) {
         const fs::path d = dir_ / ("ffmpeg-" + std::to_string(players.size()));
         fs::create_directories(d);
-        players.emplace_back(twincam::test::Spawn({TWINCAM_FFMPEG, "-v", "error", "-rtsp_transport", transport, "-i", RtspUrl(0),
+        players.emplace_back(twincam::test::Spawn({TWINCAM_FFMPEG, "-v", "error", "-timeout", "10000000", "-rtsp_transport", transport, "-i", RtspUrl(0),
                                                    "-frames:v", "90", "-f", "rawvideo", "-pix_fmt", "nv12", (d / "out.nv12").string()}, d),
                              d);
     }
@@ -632,6 +633,26 @@ TEST_F(Serve, RtspH264ForFfmpegAndGStreamerClients) {
     }
     ASSERT_GE(keys.size(), 2u) << frames;
     for (size_t k = 1; k < keys.size(); ++k) EXPECT_LE(keys[k] - keys[k - 1], 30) << "a key frame every second at 30 fps";
+}
+
+// A camera that fails refuses new RTSP clients (404), as on the HTTP side;
+// the other camera's stream goes on.
+TEST_F(Serve, RtspOfAFailedCameraIsGoneAndTheOtherGoesOn) {
+    if (!*TWINCAM_FFMPEG) GTEST_SKIP() << "apt-get install ffmpeg";
+    // Reads alternate between the cameras: the 60th read is camera 1's 30th.
+    const int port = Start({}, true, "640x480", {"TWINCAM_SIM_FAULTS=read@60=fail"});
+    httplib::Client client("127.0.0.1", port);
+    ASSERT_TRUE(AwaitCameras(client, "\"open\":false", 1));
+    std::this_thread::sleep_for(std::chrono::seconds(1));  // the RTSP side looks twice a second
+    std::string out;
+    auto play = [&](int camera) {
+        return twincam::test::Run({TWINCAM_FFMPEG, "-v", "error", "-rtsp_transport", "tcp", "-i", RtspUrl(camera),
+                                   "-frames:v", "30", "-f", "null", "-"},
+                                  dir_ / "ffmpeg", &out);
+    };
+    EXPECT_NE(play(1), 0);
+    EXPECT_NE(out.find("404"), std::string::npos) << out;
+    EXPECT_EQ(play(0), 0) << out;
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <deque>
 #include <mutex>
+#include <utility>
 
 #include "gst_frames.h"
 #include "rtsp_auth.h"
@@ -31,7 +32,8 @@ struct RtspServer::Camera {
     RtspServer *server = nullptr;
     CameraFeed *feed = nullptr;
     std::mutex mutex;
-    GstElement *source = nullptr;  // while a media runs
+    GstRTSPMedia *media = nullptr;  // the one running, not referenced
+    GstElement *source = nullptr;   // its appsrc
     int tap = 0;
     std::deque<std::pair<GstClockTime, Clock::time_point>> queued;  // pushed, by time
     std::deque<Clock::time_point> encoding;                        // in the encoder, in order
@@ -41,7 +43,9 @@ struct RtspServer::Camera {
     void Encoding(GstClockTime pts);
     void Sent(GstClockTime pts);
     void Configure(GstRTSPMedia *media);
-    void Unprepared();
+    void Unprepared(GstRTSPMedia *ended);  // nullptr: whichever runs
+    bool EndIfFailed();
+    bool ended = false, unmounted = false;
 };
 
 // On the reading thread. A media not yet playing has no clock: its frames
@@ -111,24 +115,50 @@ void RtspServer::Camera::Configure(GstRTSPMedia *media) {
         return GST_PAD_PROBE_OK;
     });
     gst_object_unref(pay);
-    g_signal_connect(media, "unprepared", G_CALLBACK(+[](GstRTSPMedia *, Camera *cam) { cam->Unprepared(); }), this);
+    g_signal_connect(media, "unprepared", G_CALLBACK(+[](GstRTSPMedia *m, Camera *cam) { cam->Unprepared(m); }), this);
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        this->media = media;
+        source = src;
+        ended = false;
+    }
+    // Not under mutex: the reader holds the feed's taps while a tap takes it.
+    const int id = feed->AddTap([this, src](const FramePtr &frame) { Push(src, frame); });
     std::lock_guard<std::mutex> lock(mutex);
-    source = src;
-    tap = feed->AddTap([this, src](const FramePtr &frame) { Push(src, frame); });
+    tap = id;
     feed->h264Running = true;
 }
 
 // The last client left (or the server stops): the encoder stops.
-void RtspServer::Camera::Unprepared() {
+void RtspServer::Camera::Unprepared(GstRTSPMedia *ended) {
+    int id = 0;
+    GstElement *src = nullptr;
+    {
+        // A media that ends after its successor started leaves it alone.
+        std::lock_guard<std::mutex> lock(mutex);
+        if (ended != nullptr && ended != media) return;
+        media = nullptr;
+        id = std::exchange(tap, 0);
+        src = std::exchange(source, nullptr);
+        queued.clear();
+        encoding.clear();
+        lastSent = GST_CLOCK_TIME_NONE;
+        feed->h264Running = false;
+    }
+    // As in Configure, not under mutex; once it returns, no frame is pushed.
+    if (id != 0) feed->RemoveTap(id);
+    if (src != nullptr) gst_object_unref(src);
+}
+
+// A camera that failed delivers nothing more: its clients get the end of
+// the stream rather than a picture that stands still. True the first time.
+bool RtspServer::Camera::EndIfFailed() {
     std::lock_guard<std::mutex> lock(mutex);
-    if (source == nullptr) return;
-    feed->RemoveTap(tap);
-    gst_object_unref(source);
-    source = nullptr;
-    queued.clear();
-    encoding.clear();
-    lastSent = GST_CLOCK_TIME_NONE;
-    feed->h264Running = false;
+    if (unmounted || !feed->Failed()) return false;
+    unmounted = true;
+    if (source != nullptr && !ended) gst_app_src_end_of_stream(GST_APP_SRC(source));
+    ended = true;
+    return true;
 }
 
 RtspServer::RtspServer(Served &served, Settings settings) : served_(served), settings_(std::move(settings)) {}
@@ -212,7 +242,8 @@ void RtspServer::Closed(GstRTSPClient *client) {
     clients_.erase(it);
 }
 
-// Connections that play nothing hold a slot for nobody: closed after a while.
+// Every half second: connections that play nothing hold a slot for nobody
+// and are closed after a while; the streams of a failed camera end.
 void RtspServer::CloseIdle() {
     const Clock::time_point deadline = Clock::now() - std::chrono::seconds(settings_.setupSeconds);
     std::vector<GstRTSPClient *> idle;
@@ -220,6 +251,13 @@ void RtspServer::CloseIdle() {
         if (state.playing.empty() && state.idleSince < deadline) idle.push_back(client);
     }
     for (GstRTSPClient *client : idle) gst_rtsp_client_close(client);
+    for (auto &camera : cameras_) {
+        if (!camera->EndIfFailed()) continue;
+        // New clients of a failed camera get 404, as on the HTTP side.
+        GstRTSPMountPoints *mounts = gst_rtsp_server_get_mount_points(server_);
+        gst_rtsp_mount_points_remove_factory(mounts, ("/cam" + std::to_string(camera->feed->id())).c_str());
+        g_object_unref(mounts);
+    }
 }
 
 bool RtspServer::Listen(std::string *error) {
@@ -322,7 +360,7 @@ void RtspServer::Stop() {
         g_object_unref(server_);
         server_ = nullptr;
     }
-    for (auto &camera : cameras_) camera->Unprepared();
+    for (auto &camera : cameras_) camera->Unprepared(nullptr);
     if (loop_ != nullptr) g_main_loop_unref(loop_);
     if (context_ != nullptr) g_main_context_unref(context_);
     loop_ = nullptr;

@@ -178,7 +178,7 @@ protected:
     void Stop() {
         if (pid_ <= 0) return;
         kill(pid_, SIGTERM);
-        EXPECT_EQ(twincam::test::Wait(pid_), 0);
+        EXPECT_EQ(twincam::test::Wait(pid_), 0) << Slurp(dir_ / "stderr");
         pid_ = -1;
         const std::string err = Slurp(dir_ / "stderr");
         EXPECT_EQ(err.find("never freed"), std::string::npos) << err;
@@ -595,7 +595,8 @@ TEST_F(Serve, RtspH264ForFfmpegAndGStreamerClients) {
         const fs::path d = dir_ / ("ffmpeg-" + std::to_string(players.size()));
         fs::create_directories(d);
         players.emplace_back(twincam::test::Spawn({TWINCAM_FFMPEG, "-v", "error", "-timeout", "10000000", "-rtsp_transport", transport, "-i", RtspUrl(0),
-                                                   "-frames:v", "90", "-f", "rawvideo", "-pix_fmt", "nv12", (d / "out.nv12").string()}, d),
+                                                   "-frames:v", "90", "-fps_mode", "passthrough", "-f", "rawvideo", "-pix_fmt", "nv12",
+                                                   (d / "out.nv12").string()}, d),
                              d);
     }
     const fs::path gst = dir_ / "gst";

@@ -7,7 +7,7 @@ if(TWINCAM_DEB_LAYOUT)
     # cache: where the real platform libraries are installed, they win.
     set(TWINCAM_SIM_LDCONF "${PROJECT_BINARY_DIR}/zz-twincam-sim.conf")
     file(WRITE "${TWINCAM_SIM_LDCONF}" "${CMAKE_INSTALL_PREFIX}/${TWINCAM_SIM_LIBDIR}\n")
-    install(FILES "${TWINCAM_SIM_LDCONF}" DESTINATION "${CMAKE_INSTALL_FULL_SYSCONFDIR}/ld.so.conf.d" COMPONENT platform)
+    install(FILES "${TWINCAM_SIM_LDCONF}" DESTINATION "${CMAKE_INSTALL_SYSCONFDIR}/ld.so.conf.d" COMPONENT platform)
 endif()
 
 set(TWINCAM_DEB_MAINTAINER "twincam developers <twincam@example.org>" CACHE STRING "The packages' maintainer")

@@ -2,6 +2,7 @@
 // wrapped (not copied) into a GStreamer pipeline of its own that encodes
 // them to H.264 and muxes them into MP4. A frame's presentation time is its
 // read time, so a file with gaps still plays at the speed it was recorded.
+#include <atomic>
 #include <filesystem>
 
 #include "frame_sink.h"
@@ -25,7 +26,9 @@ public:
     const char *name() const override { return "mp4"; }
     long files() const override {
         std::lock_guard<std::mutex> lock(mutex_);
-        return segmentSeconds_ > 0 ? segments_ : static_cast<long>(cameras_.size());
+        long files = 0;
+        for (const auto &[id, cam] : cameras_) files += segmentSeconds_ > 0 ? cam.pieces.load() : 1;
+        return files;
     }
     std::string Write(const Frame &) override { return "mp4 takes frames it can keep"; }
 
@@ -54,6 +57,7 @@ private:
         GstElement *pipeline = nullptr;
         GstElement *source = nullptr;
         int64_t firstNs = 0;
+        std::atomic<long> pieces{0};  // files opened, when cut into pieces
         std::string error;  // once failed, the camera's frames are not added
     };
 
@@ -67,7 +71,6 @@ private:
     mutable std::mutex mutex_;
     CameraTurns turns_;
     std::map<int, Pipeline> cameras_;
-    long segments_ = 0;  // counted when finished
 };
 
 std::string Mp4Video::Description(int camera) const {
@@ -90,6 +93,16 @@ std::string Mp4Video::Start(Pipeline &cam, const Frame &first) {
         return "mp4: the encoder '" + encoder_ + "' cannot be used: " + why;
     }
     cam.source = gst_bin_get_by_name(GST_BIN(cam.pipeline), "src");
+    if (segmentSeconds_ > 0) {
+        // Each piece is counted as the splitter opens it; its name stays the location's.
+        GstElement *splitter = gst_bin_get_by_name(GST_BIN(cam.pipeline), "file");
+        g_signal_connect(splitter, "format-location", G_CALLBACK(+[](GstElement *, guint, std::atomic<long> *pieces) {
+                             ++*pieces;
+                             return static_cast<gchar *>(nullptr);
+                         }),
+                         &cam.pieces);
+        gst_object_unref(splitter);
+    }
     common::ConfigureFrameSource(cam.source, first.width, first.height, fps_, kQueuedFrames,
                                  common::FrameUse::kRecording);
     cam.firstNs = Nanoseconds(first.readAt);
@@ -115,19 +128,8 @@ std::string Mp4Video::Push(Pipeline &cam, const FramePtr &frame) {
 std::string Mp4Video::Stop(Pipeline &cam) {
     if (cam.pipeline == nullptr) return {};
     gst_app_src_end_of_stream(GST_APP_SRC(cam.source));
-    GstBus *bus = gst_element_get_bus(cam.pipeline);
-    GstMessage *msg = gst_bus_timed_pop_filtered(bus, kFinishTimeout,
-                                                 static_cast<GstMessageType>(GST_MESSAGE_EOS | GST_MESSAGE_ERROR));
-    std::string error;
-    if (msg == nullptr) error = "mp4: the encoder did not finish";
-    if (msg != nullptr && GST_MESSAGE_TYPE(msg) == GST_MESSAGE_ERROR) {
-        GError *e = nullptr;
-        gst_message_parse_error(msg, &e, nullptr);
-        error = std::string("mp4: ") + e->message;
-        g_error_free(e);
-    }
-    if (msg) gst_message_unref(msg);
-    gst_object_unref(bus);
+    std::string error = common::AwaitEnd(cam.pipeline, kFinishTimeout);
+    if (!error.empty()) error = "mp4: " + error;
     gst_element_set_state(cam.pipeline, GST_STATE_NULL);
     gst_object_unref(cam.source);
     gst_object_unref(cam.pipeline);
@@ -142,13 +144,6 @@ std::string Mp4Video::Finish() {
         std::string e = Stop(cam);
         if (error.empty()) error = cam.error.empty() ? e : cam.error;
     }
-    if (segmentSeconds_ > 0) {
-        segments_ = 0;
-        for (const auto &entry : std::filesystem::directory_iterator(dir_)) {
-            const std::string name = entry.path().filename().string();
-            segments_ += name.rfind("cam", 0) == 0 && entry.path().extension() == ".mp4" ? 1 : 0;
-        }
-    }
     return error;
 }
 
@@ -157,17 +152,9 @@ std::string Mp4Video::Finish() {
 std::unique_ptr<FrameSink> MakeMp4Video(const std::string &dir, const std::string &encoder, int fps,
                                         int segmentSeconds, std::string *error) {
     common::InitGStreamer();
-    if (std::string missing; !common::HaveElements({"appsrc", "h264parse", "mp4mux", "splitmuxsink"}, &missing)) {
-        *error = "mp4 needs GStreamer's " + missing +
-                 " (gstreamer1.0-plugins-base, gstreamer1.0-plugins-good, gstreamer1.0-plugins-bad)";
-        return nullptr;
-    }
-    GError *wrong = nullptr;
-    GstElement *bin = gst_parse_bin_from_description(encoder.c_str(), TRUE, &wrong);
-    if (bin) gst_object_unref(bin);
-    if (wrong != nullptr) {
-        *error = "--encoder '" + encoder + "': " + wrong->message;
-        g_error_free(wrong);
+    *error = common::CheckH264Pipeline({"appsrc", "h264parse", "mp4mux", "splitmuxsink"}, encoder);
+    if (!error->empty()) {
+        *error = "mp4: " + *error;
         return nullptr;
     }
     return std::make_unique<Mp4Video>(dir, encoder, fps, segmentSeconds);

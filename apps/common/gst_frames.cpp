@@ -27,31 +27,56 @@ void ConfigureFrameSource(GstElement *appsrc, int width, int height, int fps, in
     gst_caps_unref(caps);
 }
 
-bool HaveElements(std::initializer_list<const char *> names, std::string *missing) {
-    for (const char *name : names) {
+std::string CheckH264Pipeline(std::initializer_list<const char *> elements, const std::string &encoder) {
+    for (const char *name : elements) {
         GstElementFactory *factory = gst_element_factory_find(name);
         if (factory == nullptr) {
-            *missing = name;
-            return false;
+            return std::string("GStreamer's ") + name +
+                   " is not installed (gstreamer1.0-plugins-base, gstreamer1.0-plugins-good, gstreamer1.0-plugins-bad)";
         }
         gst_object_unref(factory);
     }
-    return true;
+    GError *wrong = nullptr;
+    GstElement *bin = gst_parse_bin_from_description(encoder.c_str(), TRUE, &wrong);
+    if (bin != nullptr) gst_object_unref(bin);
+    if (wrong == nullptr) return "";
+    std::string why = "--encoder '" + encoder + "': " + wrong->message;
+    g_error_free(wrong);
+    return why;
 }
 
-std::string BusError(GstElement *pipeline, GstClockTime timeout) {
-    GstBus *bus = gst_element_get_bus(pipeline);
-    GstMessage *msg = gst_bus_timed_pop_filtered(bus, timeout, GST_MESSAGE_ERROR);
-    gst_object_unref(bus);
-    if (msg == nullptr) return "";
+namespace {
+
+// An error message as "element: reason"; takes the message.
+std::string ErrorText(GstMessage *msg) {
     GError *error = nullptr;
-    gchar *debug = nullptr;
-    gst_message_parse_error(msg, &error, &debug);
+    gst_message_parse_error(msg, &error, nullptr);
     std::string text = std::string(GST_OBJECT_NAME(GST_MESSAGE_SRC(msg))) + ": " + error->message;
     g_error_free(error);
-    g_free(debug);
     gst_message_unref(msg);
     return text;
+}
+
+GstMessage *Pop(GstElement *pipeline, GstClockTime timeout, GstMessageType types) {
+    GstBus *bus = gst_element_get_bus(pipeline);
+    GstMessage *msg = gst_bus_timed_pop_filtered(bus, timeout, types);
+    gst_object_unref(bus);
+    return msg;
+}
+
+}  // namespace
+
+std::string BusError(GstElement *pipeline, GstClockTime timeout) {
+    GstMessage *msg = Pop(pipeline, timeout, GST_MESSAGE_ERROR);
+    return msg == nullptr ? "" : ErrorText(msg);
+}
+
+std::string AwaitEnd(GstElement *pipeline, GstClockTime timeout) {
+    GstMessage *msg = Pop(pipeline, timeout, static_cast<GstMessageType>(GST_MESSAGE_EOS | GST_MESSAGE_ERROR));
+    if (msg == nullptr) return "the stream did not end in time";
+    if (GST_MESSAGE_TYPE(msg) == GST_MESSAGE_ERROR) return ErrorText(msg);
+    gst_message_unref(msg);
+    return "";
 }
 
 }  // namespace twincam::common

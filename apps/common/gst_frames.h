@@ -26,12 +26,16 @@ GstBuffer *WrapFrame(FramePtr frame);
 enum class FrameUse { kLiveView, kRecording };
 void ConfigureFrameSource(GstElement *appsrc, int width, int height, int fps, int maxBuffers, FrameUse use);
 
-// Whether every element factory named is installed; else *missing names
-// the first that is not.
-bool HaveElements(std::initializer_list<const char *> names, std::string *missing);
+// Whether a pipeline of these elements around the H.264 encoder fragment
+// can be made: "", or which element is missing (and its package), or what
+// is wrong with the fragment.
+std::string CheckH264Pipeline(std::initializer_list<const char *> elements, const std::string &encoder);
 
 // The first error on a bus, "" when there is none; waits up to timeout.
 std::string BusError(GstElement *pipeline, GstClockTime timeout);
+// Waits up to timeout for the end of the stream: "", or the error that came
+// instead, or that none came.
+std::string AwaitEnd(GstElement *pipeline, GstClockTime timeout);
 
 }  // namespace twincam::common
 

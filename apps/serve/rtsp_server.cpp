@@ -45,7 +45,7 @@ struct RtspServer::Camera {
     void Configure(GstRTSPMedia *media);
     void Unprepared(GstRTSPMedia *ended);  // nullptr: whichever runs
     bool EndIfFailed();
-    bool ended = false, unmounted = false;
+    bool unmounted = false;
 };
 
 // On the reading thread. A media not yet playing has no clock: its frames
@@ -120,7 +120,6 @@ void RtspServer::Camera::Configure(GstRTSPMedia *media) {
         std::lock_guard<std::mutex> lock(mutex);
         this->media = media;
         source = src;
-        ended = false;
     }
     // Not under mutex: the reader holds the feed's taps while a tap takes it.
     const int id = feed->AddTap([this, src](const FramePtr &frame) { Push(src, frame); });
@@ -156,10 +155,13 @@ bool RtspServer::Camera::EndIfFailed() {
     std::lock_guard<std::mutex> lock(mutex);
     if (unmounted || !feed->Failed()) return false;
     unmounted = true;
-    if (source != nullptr && !ended) gst_app_src_end_of_stream(GST_APP_SRC(source));
-    ended = true;
+    if (source != nullptr) gst_app_src_end_of_stream(GST_APP_SRC(source));
     return true;
 }
+
+namespace {
+std::string MountPath(int camera) { return "/cam" + std::to_string(camera); }
+}  // namespace
 
 RtspServer::RtspServer(Served &served, Settings settings) : served_(served), settings_(std::move(settings)) {}
 
@@ -178,7 +180,7 @@ void RtspServer::Mount(CameraFeed *feed, GstRTSPMountPoints *mounts) {
     g_signal_connect(factory, "media-configure",
                      G_CALLBACK(+[](GstRTSPMediaFactory *, GstRTSPMedia *media, Camera *cam) { cam->Configure(media); }),
                      camera.get());
-    const std::string path = "/cam" + std::to_string(feed->id());
+    const std::string path = MountPath(feed->id());
     gst_rtsp_mount_points_add_factory(mounts, path.c_str(), factory);  // takes the factory
     feed->SetRtspUrl("rtsp://" + settings_.host + ":" + std::to_string(port_) + path);
     cameras_.push_back(std::move(camera));
@@ -188,6 +190,10 @@ RtspServer::Camera *RtspServer::CameraAt(const char *path) {
     int id = -1;
     char rest = 0;
     if (path == nullptr || std::sscanf(path, "/cam%d%c", &id, &rest) < 1 || (rest != 0 && rest != '/')) return nullptr;
+    return CameraWithId(id);
+}
+
+RtspServer::Camera *RtspServer::CameraWithId(int id) {
     for (auto &camera : cameras_) {
         if (camera->feed->id() == id) return camera.get();
     }
@@ -234,11 +240,7 @@ void RtspServer::Playing(GstRTSPClient *client, const char *path, bool playing) 
 void RtspServer::Closed(GstRTSPClient *client) {
     const auto it = clients_.find(client);
     if (it == clients_.end()) return;
-    for (const int id : it->second.playing) {
-        for (auto &camera : cameras_) {
-            if (camera->feed->id() == id) --camera->feed->rtspClients;
-        }
-    }
+    for (const int id : it->second.playing) --CameraWithId(id)->feed->rtspClients;
     clients_.erase(it);
 }
 
@@ -255,7 +257,7 @@ void RtspServer::CloseIdle() {
         if (!camera->EndIfFailed()) continue;
         // New clients of a failed camera get 404, as on the HTTP side.
         GstRTSPMountPoints *mounts = gst_rtsp_server_get_mount_points(server_);
-        gst_rtsp_mount_points_remove_factory(mounts, ("/cam" + std::to_string(camera->feed->id())).c_str());
+        gst_rtsp_mount_points_remove_factory(mounts, MountPath(camera->feed->id()).c_str());
         g_object_unref(mounts);
     }
 }
@@ -288,16 +290,9 @@ bool RtspServer::Listen(std::string *error) {
 
 bool RtspServer::Start(std::string *error) {
     common::InitGStreamer();
-    if (std::string missing; !common::HaveElements({"appsrc", "h264parse", "rtph264pay"}, &missing)) {
-        *error = "RTSP needs GStreamer's " + missing + " (gstreamer1.0-plugins-base, -good and -bad)";
-        return false;
-    }
-    GError *wrong = nullptr;
-    GstElement *bin = gst_parse_bin_from_description(settings_.encoder.c_str(), TRUE, &wrong);
-    if (bin) gst_object_unref(bin);
-    if (wrong != nullptr) {
-        *error = "--encoder '" + settings_.encoder + "': " + wrong->message;
-        g_error_free(wrong);
+    *error = common::CheckH264Pipeline({"appsrc", "h264parse", "rtph264pay"}, settings_.encoder);
+    if (!error->empty()) {
+        *error = "RTSP: " + *error;
         return false;
     }
     context_ = g_main_context_new();
@@ -366,10 +361,6 @@ void RtspServer::Stop() {
     loop_ = nullptr;
     context_ = nullptr;
 }
-
-}  // namespace twincam::serve
-
-namespace twincam::serve {
 
 std::unique_ptr<RtspService> StartRtsp(const Options &opt, Served &served, const Htpasswd *users, std::string *error) {
     if (!opt.rtspOn) return nullptr;

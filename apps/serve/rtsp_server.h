@@ -58,7 +58,8 @@ private:
     void Playing(GstRTSPClient *client, const char *path, bool playing);
     void Closed(GstRTSPClient *client);
     void CloseIdle();
-    Camera *CameraAt(const char *path);
+    Camera *CameraAt(const char *path);  // by the request's path
+    Camera *CameraWithId(int id);
 
     Served &served_;
     Settings settings_;

@@ -77,6 +77,27 @@ long Figure(const std::string &out, int camera, const std::string &what) {
     return before == std::string::npos ? -1 : std::stol(line.substr(before + what.size() + 1));
 }
 
+// A camera's CSV, its header and every row's format checked.
+struct CsvRow {
+    long long sequence = 0, monotonicNs = 0;
+    std::string file;
+    bool written = false;
+};
+std::vector<CsvRow> CsvRows(const fs::path &csv) {
+    std::istringstream text(Slurp(csv));
+    std::string line;
+    std::getline(text, line);
+    EXPECT_EQ(line, "sequence,monotonic_ns,wall_time,file,status") << csv;
+    static const std::regex format(R"re((\d+),(\d+),\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{9}Z,([^,]*),(written|dropped))re");
+    std::vector<CsvRow> rows;
+    for (std::smatch m; std::getline(text, line);) {
+        EXPECT_TRUE(std::regex_match(line, m, format)) << line;
+        if (m.empty()) continue;
+        rows.push_back({std::stoll(m[1].str()), std::stoll(m[2].str()), m[3].str(), m[4].str() == "written"});
+    }
+    return rows;
+}
+
 void ExpectPng(const fs::path &p, unsigned width, unsigned height) {
     unsigned w = 0, h = 0;
     ASSERT_TRUE(PngSize(p, &w, &h)) << p;
@@ -182,21 +203,15 @@ TEST_F(CaptureTool, SlowWritersDropTheNewestWithinTheBoundAndFreeEverything) {
     EXPECT_NE(r.err.find("dropped unwritten"), std::string::npos) << "never silent";
 
     // The CSV: a row per frame read, its file there where it was written, times rising.
-    std::istringstream csv(Slurp(dir_ / "slow" / "cam0.csv"));
-    std::string line;
-    std::getline(csv, line);
-    EXPECT_EQ(line, "sequence,monotonic_ns,wall_time,file,status");
-    long rows = 0, writtenRows = 0;
+    const std::vector<CsvRow> rows = CsvRows(dir_ / "slow" / "cam0.csv");
+    long writtenRows = 0;
     std::set<long long> times;
-    static const std::regex row(R"re((\d+),(\d+),\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{9}Z,([^,]*),(written|dropped))re");
-    for (std::smatch m; std::getline(csv, line); ++rows) {
-        ASSERT_TRUE(std::regex_match(line, m, row)) << line;
-        times.insert(std::stoll(m[2].str()));
-        const bool wrote = m[4].str() == "written";
-        writtenRows += wrote ? 1 : 0;
-        EXPECT_EQ(wrote, !m[3].str().empty() && fs::exists(dir_ / "slow" / m[3].str())) << line;
+    for (const CsvRow &row : rows) {
+        times.insert(row.monotonicNs);
+        writtenRows += row.written ? 1 : 0;
+        EXPECT_EQ(row.written, !row.file.empty() && fs::exists(dir_ / "slow" / row.file)) << row.sequence;
     }
-    EXPECT_EQ(rows, read);
+    EXPECT_EQ(static_cast<long>(rows.size()), read);
     EXPECT_EQ(writtenRows, written);
     EXPECT_EQ(static_cast<long>(times.size()), read) << "each frame its own capture time";
 }
@@ -260,8 +275,7 @@ TEST_F(CaptureTool, PairWritesMatchedFramesNamedByPair) {
             EXPECT_GT(static_cast<long long>(stamp.sequence), last);
             last = stamp.sequence;
         }
-        const std::string csv = Slurp(out / ("cam" + std::to_string(c) + ".csv"));
-        EXPECT_EQ(std::count(csv.begin(), csv.end(), '\n') - 1, Figure(r.out, c, "read")) << csv;
+        EXPECT_EQ(static_cast<long>(CsvRows(out / ("cam" + std::to_string(c) + ".csv")).size()), Figure(r.out, c, "read"));
     }
 
     r = Tool({"--side-by-side", "--frames", "2", "--size", "160x120", "--output", (dir_ / "sbs").string()});
@@ -284,12 +298,9 @@ std::pair<long, double> Probe(const fs::path &video, const fs::path &dir) {
 
 // The capture times (ns) of the frames a camera's CSV says were written.
 std::vector<long long> WrittenTimes(const fs::path &csv) {
-    std::istringstream rows(Slurp(csv));
     std::vector<long long> times;
-    std::string row;
-    std::getline(rows, row);
-    while (std::getline(rows, row)) {
-        if (row.find(",written") != std::string::npos) times.push_back(std::stoll(row.substr(row.find(',') + 1)));
+    for (const CsvRow &row : CsvRows(csv)) {
+        if (row.written) times.push_back(row.monotonicNs);
     }
     return times;
 }

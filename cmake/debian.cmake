@@ -13,13 +13,13 @@ endif()
 set(TWINCAM_DEB_MAINTAINER "twincam developers <twincam@example.org>" CACHE STRING "The packages' maintainer")
 set(deb "${PROJECT_SOURCE_DIR}/cmake/debian")
 
-# name, section, summary, description, extra control files
+# name, section, summary, description (lists: no semicolons in the texts)
 set(runtime_deb libtwincam0 libs "synchronous access to two cameras (library)"
     "twincam opens up to two cameras at a frame rate and resolution and reads\ntheir frames one at a time, each in a dvpp buffer the caller owns. This\npackage holds the shared library and the lock its users share.")
 set(dev_deb libtwincam-dev libdevel "synchronous access to two cameras (development files)"
     "The C header of twincam and of the platform operations it calls, the\npkg-config file and the CMake package giving twincam::twincam.")
 set(tools_deb twincam-tools video "twincam command-line programs and camera server"
-    "twincam-capture writes frames as PNG, JPEG, NV12, Y4M or MP4, one camera\nor both as a stereo pair. twincam-serve shows the cameras live in a\nbrowser, serves them as H.264 over RTSP and gives metrics to Prometheus;\nit comes with a systemd service, not enabled at install.")
+    "twincam-capture writes frames as PNG, JPEG, NV12, Y4M or MP4, one camera\nor both as a stereo pair. twincam-serve shows the cameras live in a\nbrowser, serves them as H.264 over RTSP and gives metrics to Prometheus.\nIt comes with a systemd service, not enabled at install.")
 set(gstreamer_deb gstreamer1.0-twincam video "GStreamer source element for twincam cameras"
     "twincamsrc delivers a twincam camera's frames into a GStreamer pipeline\nwithout copying them.")
 set(python_deb python3-twincam python "Python module for twincam cameras"
@@ -47,7 +47,6 @@ foreach(component IN LISTS CPACK_COMPONENTS_ALL)
     set(CPACK_DEBIAN_${C}_PACKAGE_NAME ${name})
     set(CPACK_DEBIAN_${C}_PACKAGE_SECTION ${section})
     set(CPACK_COMPONENT_${C}_DESCRIPTION "${summary}\n${description}")
-    set(CPACK_DEBIAN_${C}_DESCRIPTION "${summary}\n${description}")
     if(TWINCAM_DEB_LAYOUT)
         # Every package carries its copyright and changelog.
         install(FILES "${deb}/copyright" DESTINATION "${CMAKE_INSTALL_DATAROOTDIR}/doc/${name}" COMPONENT ${component})

@@ -101,7 +101,7 @@ int ReadPairs(const Options &opt, Readers &cameras, WriterPool &writers, PairFig
     auto drop = [&](FramePtr f) { writers.Discard(*f); };
     PairReader<FramePtr, decltype(read), decltype(time), decltype(drop)> reader(bound, read, time, drop);
     int status = kExitOk;
-    for (; pair < opt.frames && !g_stop.load() && status == kExitOk; ++pair) {
+    for (; pair < opt.frames && !g_stop.load(); ++pair) {
         std::string error;
         std::optional<std::pair<FramePtr, FramePtr>> frames = reader.Next(&error);
         if (!frames || writers.failed()) {

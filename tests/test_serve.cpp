@@ -640,20 +640,22 @@ TEST_F(Serve, RtspH264ForFfmpegAndGStreamerClients) {
 // the other camera's stream goes on.
 TEST_F(Serve, RtspOfAFailedCameraIsGoneAndTheOtherGoesOn) {
     if (!*TWINCAM_FFMPEG) GTEST_SKIP() << "apt-get install ffmpeg";
-    // Reads alternate between the cameras: the 60th read is camera 1's 30th.
-    const int port = Start({}, true, "640x480", {"TWINCAM_SIM_FAULTS=read@60=fail"});
+    // Reads alternate between the cameras: the 120th read is camera 1's 60th, 2 s in.
+    const int port = Start({}, true, "640x480", {"TWINCAM_SIM_PACE=1", "TWINCAM_SIM_FAULTS=read@120=fail"});
     httplib::Client client("127.0.0.1", port);
-    ASSERT_TRUE(AwaitCameras(client, "\"open\":false", 1));
-    std::this_thread::sleep_for(std::chrono::seconds(1));  // the RTSP side looks twice a second
-    std::string out;
-    auto play = [&](int camera) {
-        return twincam::test::Run({TWINCAM_FFMPEG, "-v", "error", "-rtsp_transport", "tcp", "-i", RtspUrl(camera),
-                                   "-frames:v", "30", "-f", "null", "-"},
-                                  dir_ / "ffmpeg", &out);
+    auto ffmpeg = [&](int camera, const char *frames) -> std::vector<std::string> {
+        return {TWINCAM_FFMPEG, "-v", "error", "-timeout", "10000000", "-rtsp_transport", "tcp", "-i", RtspUrl(camera),
+                "-frames:v", frames, "-f", "null", "-"};
     };
-    EXPECT_NE(play(1), 0);
+    fs::create_directories(dir_ / "watching");
+    const pid_t watching = twincam::test::Spawn(ffmpeg(1, "200"), dir_ / "watching");
+    ASSERT_TRUE(AwaitCameras(client, "\"open\":false", 1));
+    EXPECT_EQ(twincam::test::Wait(watching), 0) << "the stream ends: " << Slurp(dir_ / "watching" / "stderr");
+    // At once, not only when the mount goes.
+    std::string out;
+    EXPECT_NE(twincam::test::Run(ffmpeg(1, "30"), dir_ / "ffmpeg", &out), 0);
     EXPECT_NE(out.find("404"), std::string::npos) << out;
-    EXPECT_EQ(play(0), 0) << out;
+    EXPECT_EQ(twincam::test::Run(ffmpeg(0, "30"), dir_ / "ffmpeg", &out), 0) << out;
 }
 
 }  // namespace

@@ -46,6 +46,8 @@ struct RtspServer::Camera {
     void Unprepared(GstRTSPMedia *ended);  // nullptr: whichever runs
     bool EndIfFailed();
     bool unmounted = false;
+    bool sourceEnded = false;  // its end of stream sent
+    bool delivered = false;    // a frame went into source
 };
 
 // On the reading thread. A media not yet playing has no clock: its frames
@@ -61,6 +63,7 @@ void RtspServer::Camera::Push(GstElement *src, const FramePtr &frame) {
         std::lock_guard<std::mutex> lock(mutex);
         queued.emplace_back(pts, frame->readAt);
         if (queued.size() > 64) queued.pop_front();
+        delivered = true;
     }
     gst_app_src_push_buffer(GST_APP_SRC(src), buffer);
 }
@@ -120,6 +123,7 @@ void RtspServer::Camera::Configure(GstRTSPMedia *media) {
         std::lock_guard<std::mutex> lock(mutex);
         this->media = media;
         source = src;
+        sourceEnded = delivered = false;
     }
     // Not under mutex: the reader holds the feed's taps while a tap takes it.
     const int id = feed->AddTap([this, src](const FramePtr &frame) { Push(src, frame); });
@@ -150,13 +154,23 @@ void RtspServer::Camera::Unprepared(GstRTSPMedia *ended) {
 }
 
 // A camera that failed delivers nothing more: its clients get the end of
-// the stream rather than a picture that stands still. True the first time.
+// the stream rather than a picture that stands still. A media that never
+// had a frame (made for a client that asked as the camera failed) fails
+// instead: its client would wait for a first frame for ever. True the
+// first time.
 bool RtspServer::Camera::EndIfFailed() {
     std::lock_guard<std::mutex> lock(mutex);
-    if (unmounted || !feed->Failed()) return false;
-    unmounted = true;
-    if (source != nullptr) gst_app_src_end_of_stream(GST_APP_SRC(source));
-    return true;
+    if (!feed->Failed()) return false;
+    if (source != nullptr && !std::exchange(sourceEnded, true)) {
+        if (delivered) {
+            gst_app_src_end_of_stream(GST_APP_SRC(source));
+        } else {
+            GError *error = g_error_new(GST_RESOURCE_ERROR, GST_RESOURCE_ERROR_READ, "camera %d failed", feed->id());
+            gst_element_post_message(source, gst_message_new_error(GST_OBJECT(source), error, nullptr));
+            g_error_free(error);
+        }
+    }
+    return !std::exchange(unmounted, true);
 }
 
 namespace {
@@ -203,7 +217,7 @@ RtspServer::Camera *RtspServer::CameraWithId(int id) {
 // Past the cap a connection is closed at once (once the server has set it
 // up); every connection is watched for playing nothing too long.
 void RtspServer::Connected(GstRTSPClient *client) {
-    if (static_cast<int>(clients_.size()) >= settings_.maxClients) {
+    if (!Admit(client)) {
         GSource *later = g_idle_source_new();
         g_source_set_callback(
             later, +[](gpointer c) { return gst_rtsp_client_close(GST_RTSP_CLIENT(c)), G_SOURCE_REMOVE; },
@@ -212,7 +226,6 @@ void RtspServer::Connected(GstRTSPClient *client) {
         g_source_unref(later);
         return;
     }
-    clients_[client].idleSince = Clock::now();
     gst_rtsp_client_set_content_length_limit(client, kMaxRequestBody);
     g_signal_connect(client, "play-request", G_CALLBACK(+[](GstRTSPClient *c, GstRTSPContext *ctx, RtspServer *self) {
                          self->Playing(c, ctx->uri ? ctx->uri->abspath : nullptr, true);
@@ -224,9 +237,24 @@ void RtspServer::Connected(GstRTSPClient *client) {
                      }),
                      this);
     g_signal_connect(client, "closed", G_CALLBACK(+[](GstRTSPClient *c, RtspServer *self) { self->Closed(c); }), this);
+    // A camera that failed since the last tick is gone already.
+    auto gone = +[](GstRTSPClient *, GstRTSPContext *ctx, RtspServer *self) {
+        Camera *camera = self->CameraAt(ctx->uri ? ctx->uri->abspath : nullptr);
+        return camera != nullptr && camera->feed->Failed() ? GST_RTSP_STS_NOT_FOUND : GST_RTSP_STS_OK;
+    };
+    g_signal_connect(client, "pre-describe-request", G_CALLBACK(gone), this);
+    g_signal_connect(client, "pre-setup-request", G_CALLBACK(gone), this);
+}
+
+bool RtspServer::Admit(GstRTSPClient *client) {
+    std::lock_guard<std::mutex> lock(clientsMutex_);
+    if (static_cast<int>(clients_.size()) >= settings_.maxClients) return false;
+    clients_[client].idleSince = Clock::now();
+    return true;
 }
 
 void RtspServer::Playing(GstRTSPClient *client, const char *path, bool playing) {
+    std::lock_guard<std::mutex> lock(clientsMutex_);
     const auto it = clients_.find(client);
     Camera *camera = CameraAt(path);
     if (it == clients_.end() || camera == nullptr) return;
@@ -238,6 +266,7 @@ void RtspServer::Playing(GstRTSPClient *client, const char *path, bool playing) 
 }
 
 void RtspServer::Closed(GstRTSPClient *client) {
+    std::lock_guard<std::mutex> lock(clientsMutex_);
     const auto it = clients_.find(client);
     if (it == clients_.end()) return;
     for (const int id : it->second.playing) --CameraWithId(id)->feed->rtspClients;
@@ -249,10 +278,17 @@ void RtspServer::Closed(GstRTSPClient *client) {
 void RtspServer::CloseIdle() {
     const Clock::time_point deadline = Clock::now() - std::chrono::seconds(settings_.setupSeconds);
     std::vector<GstRTSPClient *> idle;
-    for (const auto &[client, state] : clients_) {
-        if (state.playing.empty() && state.idleSince < deadline) idle.push_back(client);
+    {
+        // Referenced here, closed outside: closing one calls Closed.
+        std::lock_guard<std::mutex> lock(clientsMutex_);
+        for (const auto &[client, state] : clients_) {
+            if (state.playing.empty() && state.idleSince < deadline) idle.push_back(GST_RTSP_CLIENT(g_object_ref(client)));
+        }
     }
-    for (GstRTSPClient *client : idle) gst_rtsp_client_close(client);
+    for (GstRTSPClient *client : idle) {
+        gst_rtsp_client_close(client);
+        g_object_unref(client);
+    }
     for (auto &camera : cameras_) {
         if (!camera->EndIfFailed()) continue;
         // New clients of a failed camera get 404, as on the HTTP side.
@@ -337,9 +373,14 @@ void RtspServer::Stop() {
             context_,
             +[](gpointer self) -> gboolean {
                 auto *server = static_cast<RtspServer *>(self);
+                // Unheard from now: a client's thread may report it closed after the server is gone.
                 gst_rtsp_server_client_filter(
                     server->server_,
-                    +[](GstRTSPServer *, GstRTSPClient *, gpointer) { return GST_RTSP_FILTER_REMOVE; }, nullptr);
+                    +[](GstRTSPServer *, GstRTSPClient *client, gpointer self) {
+                        g_signal_handlers_disconnect_by_data(client, self);
+                        return GST_RTSP_FILTER_REMOVE;
+                    },
+                    server);
                 g_main_loop_quit(server->loop_);
                 return G_SOURCE_REMOVE;
             },

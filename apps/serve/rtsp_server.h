@@ -2,8 +2,8 @@
 // H.264 from one encoder per camera shared by all its clients, which runs
 // only while one of them watches. Frames come from the one reader through a
 // tap on the camera's feed, their dvpp buffers wrapped, not copied.
-// GStreamer's RTSP server runs on a main loop of its own: one thread serves
-// every connection.
+// GStreamer's RTSP server runs on a main loop of its own, which accepts
+// connections; one more thread serves every connection's requests.
 #ifndef TWINCAM_SERVE_RTSP_SERVER_H
 #define TWINCAM_SERVE_RTSP_SERVER_H
 
@@ -11,6 +11,7 @@
 
 #include <map>
 #include <memory>
+#include <mutex>
 #include <set>
 #include <string>
 #include <thread>
@@ -55,6 +56,7 @@ private:
     bool Listen(std::string *error);
     void Mount(CameraFeed *feed, GstRTSPMountPoints *mounts);
     void Connected(GstRTSPClient *client);
+    bool Admit(GstRTSPClient *client);  // false past the cap
     void Playing(GstRTSPClient *client, const char *path, bool playing);
     void Closed(GstRTSPClient *client);
     void CloseIdle();
@@ -68,7 +70,9 @@ private:
     GMainLoop *loop_ = nullptr;
     GstRTSPServer *server_ = nullptr;
     std::vector<std::unique_ptr<Camera>> cameras_;
-    std::map<GstRTSPClient *, Client> clients_;  // the loop's alone
+    // Connections come on the loop's thread, their requests on the clients' thread.
+    std::mutex clientsMutex_;
+    std::map<GstRTSPClient *, Client> clients_;
     std::thread thread_;
 };
 

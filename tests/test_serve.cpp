@@ -514,7 +514,7 @@ TEST_F(Serve, SignInWithAnHtpasswdFile) {
     for (const char *path : {"/", "/stats", "/metrics", "/snapshot/0.jpg"}) EXPECT_EQ(client.Get(path)->status, 200) << path;
     if (*TWINCAM_FFPROBE) {
         std::string out;
-        const std::vector<std::string> probe = {TWINCAM_FFPROBE, "-v", "error", "-rtsp_transport", "tcp", "-show_entries",
+        const std::vector<std::string> probe = {TWINCAM_FFPROBE, "-v", "error", "-timeout", "10000000", "-rtsp_transport", "tcp", "-show_entries",
                                                 "stream=codec_name", "-of", "csv=p=0"};
         std::vector<std::string> anonymous = probe, signedIn = probe;
         anonymous.push_back(RtspUrl(0));
@@ -584,7 +584,7 @@ TEST_F(Serve, RtspH264ForFfmpegAndGStreamerClients) {
     EXPECT_EQ(CamerasWith(client, "\"h264_running\":true"), 0) << "no encoder before a client";
     for (int camera = 0; camera < 2; ++camera) {
         std::string out;
-        EXPECT_EQ(twincam::test::Run({TWINCAM_FFPROBE, "-v", "error", "-rtsp_transport", "tcp", "-show_entries",
+        EXPECT_EQ(twincam::test::Run({TWINCAM_FFPROBE, "-v", "error", "-timeout", "10000000", "-rtsp_transport", "tcp", "-show_entries",
                                       "stream=codec_name,width,height", "-of", "csv=p=0", RtspUrl(camera)},
                                      dir_ / "probe", &out), 0);
         EXPECT_EQ(out, "h264,640,480\n");
@@ -621,7 +621,7 @@ TEST_F(Serve, RtspH264ForFfmpegAndGStreamerClients) {
     EXPECT_EQ(CamerasWith(client, "\"rtsp_clients\":0"), 2);
 
     std::string frames;
-    ASSERT_EQ(twincam::test::Run({TWINCAM_FFPROBE, "-v", "error", "-rtsp_transport", "tcp", "-read_intervals", "%+3", "-show_frames",
+    ASSERT_EQ(twincam::test::Run({TWINCAM_FFPROBE, "-v", "error", "-timeout", "10000000", "-rtsp_transport", "tcp", "-read_intervals", "%+3", "-show_frames",
                                   "-show_entries", "frame=key_frame", "-of", "csv=p=0", RtspUrl(0)},
                                  dir_ / "probe", &frames), 0);
     std::vector<int> keys;

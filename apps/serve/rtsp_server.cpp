@@ -395,6 +395,9 @@ void RtspServer::Stop() {
         g_object_unref(pool);
         g_object_unref(server_);
         server_ = nullptr;
+        // A client's thread may still be finishing a request, which can end
+        // a media and call back into the cameras: wait until every one is done.
+        gst_rtsp_thread_pool_cleanup();
     }
     for (auto &camera : cameras_) camera->Unprepared(nullptr);
     if (loop_ != nullptr) g_main_loop_unref(loop_);

@@ -640,8 +640,8 @@ TEST_F(Serve, RtspH264ForFfmpegAndGStreamerClients) {
 // the other camera's stream goes on.
 TEST_F(Serve, RtspOfAFailedCameraIsGoneAndTheOtherGoesOn) {
     if (!*TWINCAM_FFMPEG) GTEST_SKIP() << "apt-get install ffmpeg";
-    // Reads alternate between the cameras: the 120th read is camera 1's 60th, 2 s in.
-    const int port = Start({}, true, "640x480", {"TWINCAM_SIM_PACE=1", "TWINCAM_SIM_FAULTS=read@120=fail"});
+    // Reads alternate between the cameras: the 240th read is camera 1's 120th, 4 s in.
+    const int port = Start({}, true, "640x480", {"TWINCAM_SIM_PACE=1", "TWINCAM_SIM_FAULTS=read@240=fail"});
     httplib::Client client("127.0.0.1", port);
     auto ffmpeg = [&](int camera, const char *frames) -> std::vector<std::string> {
         return {TWINCAM_FFMPEG, "-v", "error", "-timeout", "10000000", "-rtsp_transport", "tcp", "-i", RtspUrl(camera),
@@ -649,7 +649,7 @@ TEST_F(Serve, RtspOfAFailedCameraIsGoneAndTheOtherGoesOn) {
     };
     fs::create_directories(dir_ / "watching");
     const pid_t watching = twincam::test::Spawn(ffmpeg(1, "200"), dir_ / "watching");
-    ASSERT_TRUE(AwaitCameras(client, "\"open\":false", 1));
+    ASSERT_TRUE(AwaitCameras(client, "\"open\":false", 1, 10));
     EXPECT_EQ(twincam::test::Wait(watching), 0) << "the stream ends: " << Slurp(dir_ / "watching" / "stderr");
     // At once, not only when the mount goes.
     std::string out;

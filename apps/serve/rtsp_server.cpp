@@ -50,10 +50,15 @@ struct RtspServer::Camera {
     bool delivered = false;    // a frame went into source
 };
 
-// On the reading thread. A media not yet playing has no clock: its frames
-// are not wanted yet.
+// On the reading thread. Frames are wanted only while the media plays:
+// before, the source gets its clock a moment ahead of its base time, and a
+// frame stamped in between would wait for its time for ever; while paused,
+// the base time is about to change.
 void RtspServer::Camera::Push(GstElement *src, const FramePtr &frame) {
-    GstClock *clock = gst_element_get_clock(src);
+    GST_OBJECT_LOCK(src);
+    const bool playing = GST_STATE(src) == GST_STATE_PLAYING;
+    GST_OBJECT_UNLOCK(src);
+    GstClock *clock = playing ? gst_element_get_clock(src) : nullptr;
     if (clock == nullptr) return;
     const GstClockTime pts = gst_clock_get_time(clock) - gst_element_get_base_time(src);
     gst_object_unref(clock);

@@ -38,6 +38,9 @@ struct RtspServer::Camera {
     std::deque<std::pair<GstClockTime, Clock::time_point>> queued;  // pushed, by time
     std::deque<Clock::time_point> encoding;                        // in the encoder, in order
     GstClockTime lastSent = GST_CLOCK_TIME_NONE;
+    bool delivered = false;    // a frame went into source
+    bool sourceEnded = false;  // its end of stream sent
+    bool unmounted = false;
 
     void Push(GstElement *src, const FramePtr &frame);
     void Encoding(GstClockTime pts);
@@ -45,9 +48,6 @@ struct RtspServer::Camera {
     void Configure(GstRTSPMedia *media);
     void Unprepared(GstRTSPMedia *ended);  // nullptr: whichever runs
     bool EndIfFailed();
-    bool unmounted = false;
-    bool sourceEnded = false;  // its end of stream sent
-    bool delivered = false;    // a frame went into source
 };
 
 // On the reading thread. Frames are wanted only while the media plays:

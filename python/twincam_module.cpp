@@ -230,10 +230,8 @@ void BindCamera(py::module_ &m) {
         .def_property_readonly("height", &CameraHandle::height)
         .def_property_readonly("closed", &CameraHandle::closed)
         .def("__enter__", [](py::object self) { return self; })
-        .def("__exit__", [](CameraHandle &c, py::args) {
-            c.Close();
-            return false;
-        });
+        // Never swallows an exception: returns None, as its type says.
+        .def("__exit__", [](CameraHandle &c, py::args) { c.Close(); });
     py::class_<PairHandle>(m, "Pair", "Two open cameras read as a stereo pair, frames matched by capture time.")
         .def(py::init<py::object, py::object, std::optional<int64_t>>(), py::arg("cam0"), py::arg("cam1"),
              py::arg("max_skew_ns") = py::none(),

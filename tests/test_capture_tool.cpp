@@ -77,23 +77,28 @@ long Figure(const std::string &out, int camera, const std::string &what) {
     return before == std::string::npos ? -1 : std::stol(line.substr(before + what.size() + 1));
 }
 
-// A camera's CSV, its header and every row's format checked.
+// A camera's CSV, its header and every row's format checked: the frames'
+// rows, and the camera's going down and coming back (into *events).
 struct CsvRow {
     long long sequence = 0, monotonicNs = 0;
     std::string file;
     bool written = false;
 };
-std::vector<CsvRow> CsvRows(const fs::path &csv) {
+std::vector<CsvRow> CsvRows(const fs::path &csv, std::vector<std::string> *events = nullptr) {
     std::istringstream text(Slurp(csv));
     std::string line;
     std::getline(text, line);
     EXPECT_EQ(line, "sequence,monotonic_ns,wall_time,file,status") << csv;
-    static const std::regex format(R"re((\d+),(\d+),\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{9}Z,([^,]*),(written|dropped))re");
+    static const std::regex format(
+        R"re((\d*),(\d+),\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{9}Z,([^,]*),(written|dropped|down|back))re");
     std::vector<CsvRow> rows;
     for (std::smatch m; std::getline(text, line);) {
         EXPECT_TRUE(std::regex_match(line, m, format)) << line;
         if (m.empty()) continue;
-        rows.push_back({std::stoll(m[1].str()), std::stoll(m[2].str()), m[3].str(), m[4].str() == "written"});
+        const bool frame = m[4].str() == "written" || m[4].str() == "dropped";
+        EXPECT_EQ(frame, !m[1].str().empty()) << line;
+        if (!frame && events != nullptr) events->push_back(m[4].str());
+        if (frame) rows.push_back({std::stoll(m[1].str()), std::stoll(m[2].str()), m[3].str(), m[4].str() == "written"});
     }
     return rows;
 }
@@ -343,6 +348,69 @@ TEST_F(CaptureTool, Mp4PlaysEveryFrameAtItsRecordedSpeed) {
         frames += piece;
     }
     EXPECT_EQ(frames, 75);
+}
+
+// SIGKILL five seconds into an open-ended capture leaves an MP4 that plays
+// all but its last fragment and a CSV of every frame but the last second's.
+TEST_F(CaptureTool, Mp4AndCsvSurviveSigkill) {
+    if (!*TWINCAM_FFPROBE) GTEST_SKIP() << "ffprobe is not installed (apt-get install ffmpeg)";
+    const fs::path out = dir_ / "killed";
+    const pid_t pid = Spawn({TWINCAM_CAPTURE_TOOL, "--frames", "0", "--size", "640x480", "--format", "mp4", "--output",
+                             out.string()}, dir_, {"TWINCAM_SIM_PACE=1"});
+    for (int i = 0; i < 600 && !fs::exists(out / "cam0.mp4"); ++i) usleep(50 * 1000);
+    usleep(5 * 1000 * 1000);
+    kill(pid, SIGKILL);
+    EXPECT_EQ(Wait(pid), 128 + SIGKILL);
+    const long rows = static_cast<long>(CsvRows(out / "cam0.csv").size());
+    EXPECT_GE(rows, 4 * 30) << "five seconds at 30 fps, less the last";
+    const long frames = Probe(out / "cam0.mp4", dir_ / "probe").first;
+    EXPECT_LE(frames, rows);
+    EXPECT_GE(frames, rows - 36) << "all but the fragment being written (a second)";
+}
+
+// A full disk ends the capture saying which file and why; the MP4 plays
+// what the summary counts as written, give or take the fragment cut short.
+TEST_F(CaptureTool, FullDiskEndsTheCaptureWithWhatWasSavedPlayable) {
+    if (!*TWINCAM_FFPROBE) GTEST_SKIP() << "ffprobe is not installed (apt-get install ffmpeg)";
+    const fs::path full = dir_ / "full";
+    fs::create_directories(full);
+    if (std::system(("mount -t tmpfs -o size=1m tmpfs " + full.string() + " 2>/dev/null").c_str()) != 0) {
+        GTEST_SKIP() << "cannot mount a small tmpfs here (needs root): the full disk is not tried";
+    }
+    const Result r = Tool({"--frames", "0", "--size", "1920x1080", "--format", "mp4", "--output", (full / "out").string()},
+                          {"TWINCAM_SIM_PACE=1"});
+    const long written = Figure(r.out, 0, "written");
+    const long frames = Probe(full / "out" / "cam0.mp4", dir_ / "probe").first;
+    std::system(("umount " + full.string()).c_str());
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("cam0.mp4 failed: file: No space left"), std::string::npos) << r.err;
+    EXPECT_GT(written, 0);
+    EXPECT_LT(written, Figure(r.out, 0, "read"));
+    EXPECT_GE(frames, written);
+    EXPECT_LE(frames, written + 30);
+}
+
+// --keep-going: a camera unplugged for a while is reopened, its outage in
+// the CSV and the summary; --frames 0 runs until stopped, and a stop is a
+// clean end.
+TEST_F(CaptureTool, KeepGoingReopensAnUnpluggedCameraAndFramesZeroRunsUntilStopped) {
+    const fs::path out = dir_ / "kept";
+    Result r = Tool({"--frames", "90", "--size", "160x120", "--keep-going", "--reopen-max", "1", "--output", out.string()},
+                    {"TWINCAM_SIM_PACE=1", "TWINCAM_SIM_UNPLUG_0=1+1.5"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(Figure(r.out, 0, "read"), 90);
+    EXPECT_GE(Figure(r.out, 0, "missed"), 40) << "1.5 s or more at 30 fps";
+    EXPECT_NE(r.out.find("; down 1 times for "), std::string::npos) << r.out;
+    std::vector<std::string> events;
+    EXPECT_EQ(CsvRows(out / "cam0.csv", &events).size(), 90u);
+    EXPECT_EQ(events, (std::vector<std::string>{"down", "back"}));
+    EXPECT_NE(Tool({"--frames", "90", "--output", (dir_ / "ended").string()}, {"TWINCAM_SIM_PACE=1", "TWINCAM_SIM_UNPLUG_0=0.5+1"}).status, 0)
+        << "without --keep-going a failure ends the capture";
+
+    r = Tool({"--frames", "0", "--size", "160x120", "--output", (dir_ / "open").string()}, {"TWINCAM_SIM_PACE=1"}, 500,
+             dir_ / "open");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_GT(Figure(r.out, 0, "written"), 5);
 }
 
 }  // namespace

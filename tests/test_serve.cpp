@@ -7,6 +7,7 @@
 #include <netinet/in.h>
 #include <signal.h>
 #include <sys/socket.h>
+#include <sys/un.h>
 
 #include <algorithm>
 #include <chrono>
@@ -636,26 +637,137 @@ TEST_F(Serve, RtspH264ForFfmpegAndGStreamerClients) {
     for (size_t k = 1; k < keys.size(); ++k) EXPECT_LE(keys[k] - keys[k - 1], 30) << "a key frame every second at 30 fps";
 }
 
-// A camera that fails refuses new RTSP clients (404), as on the HTTP side;
-// the other camera's stream goes on.
-TEST_F(Serve, RtspOfAFailedCameraIsGoneAndTheOtherGoesOn) {
-    if (!*TWINCAM_FFMPEG) GTEST_SKIP() << "apt-get install ffmpeg";
-    // Reads alternate between the cameras: the 240th read is camera 1's 120th, 4 s in.
-    const int port = Start({}, true, "640x480", {"TWINCAM_SIM_PACE=1", "TWINCAM_SIM_FAULTS=read@240=fail"});
+// The figure of a metric's sample, -1 when it is not there.
+double Metric(httplib::Client &client, const std::string &sample) {
+    auto res = client.Get("/metrics");
+    const size_t at = res ? res->body.find("\n" + sample + " ") : std::string::npos;
+    return at == std::string::npos ? -1 : std::stod(res->body.substr(at + sample.size() + 2));
+}
+
+size_t Count(const std::string &text, const std::string &what) {
+    size_t n = 0;
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+    return n;
+}
+
+// A camera unplugged for 3 s: its MJPEG and RTSP clients stay connected,
+// get "no signal" at least once a second meanwhile and the camera's frames
+// again after; the metrics and the log tell of one failure and one return.
+TEST_F(Serve, UnpluggedCameraComesBackToTheClientsThatStayed) {
+    const int port = Start({"--camera", "0", "--reopen-max", "1"}, true, "640x480", {"TWINCAM_SIM_UNPLUG_0=2+3"});
     httplib::Client client("127.0.0.1", port);
-    auto ffmpeg = [&](int camera, const char *frames) -> std::vector<std::string> {
-        return {TWINCAM_FFMPEG, "-v", "error", "-timeout", "10000000", "-rtsp_transport", "tcp", "-i", RtspUrl(camera),
-                "-frames:v", frames, "-f", "null", "-"};
-    };
-    fs::create_directories(dir_ / "watching");
-    const pid_t watching = twincam::test::Spawn(ffmpeg(1, "200"), dir_ / "watching");
-    ASSERT_TRUE(AwaitCameras(client, "\"open\":false", 1, 10));
-    EXPECT_EQ(twincam::test::Wait(watching), 0) << "the stream ends: " << Slurp(dir_ / "watching" / "stderr");
-    // At once, not only when the mount goes.
-    std::string out;
-    EXPECT_NE(twincam::test::Run(ffmpeg(1, "30"), dir_ / "ffmpeg", &out), 0);
-    EXPECT_NE(out.find("404"), std::string::npos) << out;
-    EXPECT_EQ(twincam::test::Run(ffmpeg(0, "30"), dir_ / "ffmpeg", &out), 0) << out;
+    const fs::path d = dir_ / "ffmpeg";
+    fs::create_directories(d);
+    const pid_t player = *TWINCAM_FFMPEG ? twincam::test::Spawn({TWINCAM_FFMPEG, "-v", "error", "-timeout", "10000000",
+                                                                  "-rtsp_transport", "tcp", "-i", RtspUrl(0), "-t", "9",
+                                                                  "-fps_mode", "passthrough", "-f", "rawvideo", "-pix_fmt",
+                                                                  "nv12", (d / "out.nv12").string()}, d)
+                                           : -1;
+    Stream stream(port, "/stream/0");
+    ASSERT_EQ(stream.Status(), 200);
+    // Each part's camera by its stamp (-1: "no signal") and when it came.
+    std::vector<std::pair<int, double>> parts;
+    const Clock::time_point start = Clock::now();
+    while (Clock::now() - start < std::chrono::seconds(8)) {
+        const std::string part = stream.Part();
+        ASSERT_FALSE(part.empty()) << "the stream stays open through the outage";
+        parts.emplace_back(JpegStamp(part).first, std::chrono::duration<double>(Clock::now() - start).count());
+        if (parts.back().first == -1 && (parts.size() < 2 || parts[parts.size() - 2].first == 0)) {
+            EXPECT_EQ(Metric(client, "twincam_camera_up{camera=\"0\"}"), 0);
+            EXPECT_EQ(CamerasWith(client, "\"state\":\"reconnecting\""), 1);
+        }
+    }
+    const auto down = std::find_if(parts.begin(), parts.end(), [](auto &p) { return p.first == -1; });
+    const auto back = std::find_if(down, parts.end(), [](auto &p) { return p.first == 0; });
+    ASSERT_NE(down, parts.begin()) << "frames before the outage";
+    ASSERT_NE(back, parts.end()) << "frames after it";
+    for (auto p = down; p != back; ++p) EXPECT_LT(p[1].second - p[0].second, 1.0) << "no signal at least once a second";
+    EXPECT_GT(back->second - down->second, 2.5);
+    EXPECT_EQ(Metric(client, "twincam_camera_up{camera=\"0\"}"), 1);
+    EXPECT_EQ(Metric(client, "twincam_camera_failures_total{camera=\"0\"}"), 1);
+    EXPECT_EQ(Metric(client, "twincam_camera_reopens_total{camera=\"0\"}"), 1);
+    if (player > 0) {
+        ASSERT_EQ(twincam::test::Wait(player), 0) << Slurp(d / "stderr");
+        const auto stamps = twincam::test::Nv12Stamps(Slurp(d / "out.nv12"), 640, 480);
+        const auto gap = std::find_if(stamps.begin(), stamps.end(), [](auto &s) { return s.first == -1; });
+        ASSERT_NE(gap, stamps.end()) << "the player saw no signal";
+        EXPECT_NE(std::find_if(gap, stamps.end(), [](auto &s) { return s.first == 0; }), stamps.end())
+            << "and camera 0 again after it, without reconnecting";
+    }
+    Stop();
+    const std::string log = Slurp(dir_ / "stderr");
+    EXPECT_EQ(Count(log, "twincam-serve: camera 0 is down"), 1u) << log;
+    EXPECT_EQ(Count(log, "twincam-serve: camera 0 is back"), 1u) << log;
+}
+
+// A camera that is not there at start is served all the same: "no signal"
+// (not 404) until it appears, then its frames.
+TEST_F(Serve, CameraMissingAtStartIsServedOnceItAppears) {
+    const int port = Start({"--camera", "1"}, true, "640x480", {"TWINCAM_SIM_UNPLUG_1=0+2"});
+    httplib::Client client("127.0.0.1", port);
+    auto first = client.Get("/snapshot/1.jpg");
+    ASSERT_TRUE(first);
+    EXPECT_EQ(first->status, 200);
+    EXPECT_EQ(JpegStamp(first->body).first, -1) << "no signal";
+    EXPECT_EQ(CamerasWith(client, "\"state\":\"reconnecting\""), 1);
+    int camera = -1;
+    for (int i = 0; i < 100 && camera != 1; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        auto snap = client.Get("/snapshot/1.jpg");
+        camera = snap ? JpegStamp(snap->body).first : -1;
+    }
+    EXPECT_EQ(camera, 1);
+    EXPECT_EQ(Metric(client, "twincam_camera_up{camera=\"1\"}"), 1);
+}
+
+// The service manager's side, through a notification socket of the test's
+// own: READY, the cameras' state, watchdog pings twice a period while
+// healthy; none once a read hangs in the library; and SIGTERM still ends
+// the server within 5 s, naming the camera stuck.
+TEST_F(Serve, WatchdogPingsStopWhenAReadHangsAndSigtermStillEndsIt) {
+    const fs::path socketPath = dir_ / "notify";
+    const int sock = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    std::strncpy(addr.sun_path, socketPath.c_str(), sizeof addr.sun_path - 1);
+    ASSERT_EQ(bind(sock, reinterpret_cast<sockaddr *>(&addr), sizeof addr), 0);
+    timeval timeout{0, 100000};
+    setsockopt(sock, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+    // The 60th read, 2 s in, never returns.
+    Start({"--camera", "0"}, true, "640x480",
+          {"NOTIFY_SOCKET=" + socketPath.string(), "WATCHDOG_USEC=1000000", "TWINCAM_SIM_FAULTS=read@60=hang"});
+    std::vector<std::pair<std::string, double>> said;
+    Clock::time_point ready{};
+    const Clock::time_point start = Clock::now();
+    while (Clock::now() - start < std::chrono::seconds(20) && (ready == Clock::time_point{} || Clock::now() - ready < std::chrono::seconds(8))) {
+        char message[512];
+        const ssize_t n = recv(sock, message, sizeof message, 0);
+        if (n <= 0) continue;
+        const std::string text(message, static_cast<size_t>(n));
+        if (text.rfind("READY=1", 0) == 0) ready = Clock::now();
+        said.emplace_back(text, std::chrono::duration<double>(Clock::now() - ready).count());
+    }
+    ASSERT_FALSE(said.empty());
+    EXPECT_EQ(said.front().first.rfind("READY=1\nSTATUS=camera 0 delivering", 0), 0u) << said.front().first;
+    std::vector<double> pings;
+    for (const auto &[text, at] : said) {
+        if (text == "WATCHDOG=1") pings.push_back(at);
+    }
+    ASSERT_GE(pings.size(), 2u) << "pings while healthy";
+    EXPECT_LT(pings[1] - pings[0], 0.8) << "twice a period";
+    EXPECT_LT(pings.back(), 5.5) << "none once the read hung past the limit";
+
+    kill(pid_, SIGTERM);
+    const Clock::time_point asked = Clock::now();
+    EXPECT_EQ(twincam::test::Wait(pid_), 1);
+    EXPECT_LT(Clock::now() - asked, std::chrono::seconds(5));
+    pid_ = -1;
+    EXPECT_NE(Slurp(dir_ / "stderr").find("camera 0 has been stuck inside a library call"), std::string::npos);
+    char message[64];
+    bool stopping = false;
+    for (ssize_t n; (n = recv(sock, message, sizeof message, 0)) > 0;) stopping |= std::string(message, static_cast<size_t>(n)) == "STOPPING=1";
+    EXPECT_TRUE(stopping);
+    close(sock);
 }
 
 }  // namespace

@@ -6,8 +6,8 @@ namespace twincam::capture {
 namespace {
 
 void AddOutputOptions(CLI::App &app, Options *opt) {
-    app.add_option("--frames", opt->frames, "Frames to capture per camera")
-        ->check(CLI::PositiveNumber)
+    app.add_option("--frames", opt->frames, "Frames to capture per camera; 0 captures until Ctrl-C or SIGTERM")
+        ->check(CLI::NonNegativeNumber)
         ->capture_default_str();
     app.add_option("--output", opt->output, "Directory for the frames (created if missing)")->capture_default_str();
     app.add_option("--format", opt->formats,
@@ -53,6 +53,10 @@ void AddWriterOptions(CLI::App &app, Options *opt) {
         ->group("")
         ->check(CLI::Range(0, 10000));
     app.add_flag("--quiet", opt->quiet, "No progress bar and no summary");
+    app.add_flag("--keep-going", opt->keepGoing,
+                 "A camera that fails is closed and opened again until it is back, rather than ending the capture; "
+                 "the outage shows in the CSV and the summary");
+    common::AddReopenOption(app, opt->reopenMaxSeconds);
 }
 
 // Each format once, in the order given; "both" stands for png and nv12.

@@ -14,7 +14,7 @@ namespace twincam::capture {
 
 struct Options : common::CameraOptions {
     Options() { size = "640x480"; }
-    int frames = 10;
+    int frames = 10;  // per camera; 0 until stopped
     std::string output = "captures";
     std::vector<std::string> formats = {"png"};  // each once, "both" spelled out
     int quality = 90;
@@ -29,6 +29,8 @@ struct Options : common::CameraOptions {
     double maxSkewMs = 0;     // 0: half a frame period
     common::H264Options h264;
     int segmentSeconds = 0;  // 0: one MP4 per camera
+    bool keepGoing = false;  // reopen a camera that fails rather than end
+    double reopenMaxSeconds = 5;
 };
 
 // Fills *opt from the command line. Returns the exit code when there is

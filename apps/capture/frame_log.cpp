@@ -7,37 +7,52 @@
 
 namespace twincam::capture {
 
-std::string IsoUtc(common::WallClock::time_point t) {
-    const int64_t ns = common::Nanoseconds(t);
-    const std::time_t seconds = static_cast<std::time_t>(ns / 1000000000);
-    std::tm utc{};
-    gmtime_r(&seconds, &utc);
-    char text[48];
-    const size_t n = std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &utc);
-    std::snprintf(text + n, sizeof text - n, ".%09lldZ", static_cast<long long>(ns % 1000000000));
-    return text;
-}
-
 FrameLog::~FrameLog() {
     for (auto &[camera, file] : files_) std::fclose(file);
 }
 
+FILE *FrameLog::Out(int camera, std::string *error) {
+    FILE *&out = files_[camera];
+    if (out != nullptr) return out;
+    const std::string path = (std::filesystem::path(dir_) / ("cam" + std::to_string(camera) + ".csv")).string();
+    out = std::fopen(path.c_str(), "w");
+    if (out == nullptr) {
+        files_.erase(camera);
+        *error = "cannot create " + path + ": " + std::strerror(errno);
+        return nullptr;
+    }
+    // A line at a time: a power cut loses no row already added.
+    std::setvbuf(out, nullptr, _IOLBF, 4096);
+    std::fputs("sequence,monotonic_ns,wall_time,file,status\n", out);
+    return out;
+}
+
+namespace {
+std::string WriteError(FILE *out, int camera) {
+    if (!std::ferror(out)) return "";
+    return "cannot write cam" + std::to_string(camera) + ".csv: " + std::strerror(errno);
+}
+}  // namespace
+
 std::string FrameLog::Add(const common::Frame &frame, const std::string &file, bool written) {
     std::lock_guard<std::mutex> lock(mutex_);
-    FILE *&out = files_[frame.camera];
-    if (out == nullptr) {
-        const std::string path = (std::filesystem::path(dir_) / ("cam" + std::to_string(frame.camera) + ".csv")).string();
-        out = std::fopen(path.c_str(), "w");
-        if (out == nullptr) {
-            files_.erase(frame.camera);
-            return "cannot create " + path + ": " + std::strerror(errno);
-        }
-        std::fputs("sequence,monotonic_ns,wall_time,file,status\n", out);
-    }
+    std::string error;
+    FILE *out = Out(frame.camera, &error);
+    if (out == nullptr) return error;
     std::fprintf(out, "%lld,%lld,%s,%s,%s\n", frame.sequence,
-                 static_cast<long long>(common::Nanoseconds(frame.readAt)), IsoUtc(frame.wallAt).c_str(),
+                 static_cast<long long>(common::Nanoseconds(frame.readAt)), common::IsoUtc(frame.wallAt).c_str(),
                  written ? file.c_str() : "", written ? "written" : "dropped");
-    return std::ferror(out) ? "cannot write cam" + std::to_string(frame.camera) + ".csv" : "";
+    return WriteError(out, frame.camera);
+}
+
+std::string FrameLog::Mark(int camera, const char *what) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    std::string error;
+    FILE *out = Out(camera, &error);
+    if (out == nullptr) return error;
+    std::fprintf(out, ",%lld,%s,,%s\n", static_cast<long long>(common::Nanoseconds(common::Clock::now())),
+                 common::IsoUtc(common::WallClock::now()).c_str(), what);
+    return WriteError(out, camera);
 }
 
 }  // namespace twincam::capture

@@ -37,6 +37,10 @@ public:
     virtual std::string Finish() { return {}; }
     // Files written so far.
     virtual long files() const = 0;
+    // After Finish, for a sink that saves frames after it takes them (a
+    // video): how many of a camera's reached the disk whole; -1 for a sink
+    // whose every frame taken is saved.
+    virtual long saved(int) const { return -1; }
     // The name of the file of its own a frame goes to, or "" for a sink
     // that puts frames together (a video, a sheet).
     virtual std::string FileFor(const Frame &) const { return {}; }

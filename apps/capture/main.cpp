@@ -8,7 +8,9 @@
 #include <cstdio>
 #include <filesystem>
 #include <string>
+#include <thread>
 
+#include "camera_link.h"
 #include "capture_options.h"
 #include "pairing.h"
 #include "summary.h"
@@ -50,58 +52,91 @@ std::vector<std::unique_ptr<FrameSink>> MakeSinks(const Options &opt) {
     return sinks;
 }
 
-// Stops at the first camera that does not open.
+// Stops at the first camera that does not open, unless --keep-going
+// leaves it to be tried again.
 int OpenCameras(const Options &opt, Readers *cameras) {
+    const CameraLink::Settings settings{opt.fps, opt.width, opt.height, Seconds(opt.reopenMaxSeconds)};
     for (int id : opt.cameras) {
-        FrameReader &cam = cameras->emplace_back(id, true);
-        if (!cam.Open(opt.fps, opt.width, opt.height)) {
-            Fail("opening camera " + std::to_string(id) + " failed");
-            return kExitFailure;
+        CameraLink &cam = cameras->emplace_back(id, settings, true);
+        if (!cam.Open()) {
+            Fail("opening camera " + std::to_string(id) + " failed" + (opt.keepGoing ? "; trying again" : ""));
+            if (!opt.keepGoing) return kExitFailure;
         }
     }
     return kExitOk;
 }
 
-// One frame per camera in turn, each handed on at once.
-int ReadFrames(const Options &opt, Readers &cameras, WriterPool &writers) {
-    const bool progress = !opt.quiet && isatty(STDERR_FILENO);
+// A camera went down or came back: ends the capture, or (--keep-going) is
+// said once and marked in its CSV. False when the capture ends.
+bool Changed(const Options &opt, const CameraLink &cam, CameraLink::Change change, FrameLog &log) {
+    if (change == CameraLink::Change::kNone) return true;
+    const bool down = change == CameraLink::Change::kFailed;
+    if (down && !opt.keepGoing) {
+        Fail("reading frame " + std::to_string(cam.reader().read()) + " from camera " + std::to_string(cam.camera()) +
+             " failed");
+        return false;
+    }
+    const double seconds = std::chrono::duration<double>(Clock::now() - cam.downSince()).count();
+    if (down) Fail("camera " + std::to_string(cam.camera()) + " is down (" + cam.error() + "); reopening it");
+    else Fail("camera " + std::to_string(cam.camera()) + " is back after " + std::to_string(seconds).substr(0, 4) + " s");
+    if (const std::string error = log.Mark(cam.camera(), down ? "down" : "back"); !error.empty()) Fail(error);
+    return true;
+}
+
+// One frame per camera in turn, each handed on at once; a camera that is
+// down (--keep-going) is tried again when due while the others go on.
+int ReadFrames(const Options &opt, Readers &cameras, WriterPool &writers, FrameLog &log) {
+    const bool progress = !opt.quiet && isatty(STDERR_FILENO) && opt.frames > 0;
     const long total = static_cast<long>(opt.frames) * static_cast<long>(cameras.size());
     long done = 0;
-    int status = kExitOk;
-    for (int n = 0; status == kExitOk && n < opt.frames && !g_stop.load(); ++n) {
-        for (FrameReader &cam : cameras) {
-            if (g_stop.load()) break;
-            if (writers.failed()) {
-                status = kExitFailure;
-                break;
-            }
-            FramePtr frame = cam.Read();
-            if (frame == nullptr) {
-                Fail("reading frame " + std::to_string(n) + " from camera " + std::to_string(cam.camera()) + " failed");
-                status = kExitFailure;
-                break;
-            }
+    while (!g_stop.load() && (opt.frames == 0 || done < total)) {
+        bool delivering = false;
+        Clock::time_point wanted = Clock::now() + std::chrono::milliseconds(100);
+        for (CameraLink &cam : cameras) {
+            if (g_stop.load() || (opt.frames > 0 && cam.reader().read() >= opt.frames)) continue;
+            if (writers.failed()) return kExitFailure;
+            CameraLink::Change change = CameraLink::Change::kNone;
+            FramePtr frame = cam.Step(&change);
+            if (!Changed(opt, cam, change, log)) return kExitFailure;
+            delivering = delivering || cam.up();
+            if (!cam.up()) wanted = std::min(wanted, cam.retryAt());
+            if (frame == nullptr) continue;
             // Only frames the writers take are numbered for them.
-            if (writers.Offer(std::move(frame))) cam.HandedOn();
-            if (progress) Progress(++done, total);
+            if (writers.Offer(std::move(frame))) cam.reader().HandedOn();
+            ++done;
+            if (progress) Progress(done, total);
         }
+        if (!delivering) std::this_thread::sleep_until(wanted);
     }
     if (progress) std::fputc('\n', stderr);
-    return status;
+    return kExitOk;
+}
+
+// The next frame of a camera for a pair: with --keep-going, waits through an
+// outage for it; nullptr when the camera failed (otherwise) or at a stop.
+FramePtr ReadThrough(const Options &opt, CameraLink &cam, long pair, FrameLog &log) {
+    while (!g_stop.load()) {
+        CameraLink::Change change = CameraLink::Change::kNone;
+        FramePtr frame = cam.Step(&change, pair);
+        if (!Changed(opt, cam, change, log)) return nullptr;
+        if (frame != nullptr) return frame;
+        if (!cam.up()) std::this_thread::sleep_until(std::min(cam.retryAt(), Clock::now() + std::chrono::milliseconds(100)));
+    }
+    return nullptr;
 }
 
 // Both cameras as a stereo pair: frames matched by read time go to the
 // writers together; frames left without a partner are logged and freed.
-int ReadPairs(const Options &opt, Readers &cameras, WriterPool &writers, PairFigures *figures) {
+int ReadPairs(const Options &opt, Readers &cameras, WriterPool &writers, FrameLog &log, PairFigures *figures) {
     const bool progress = !opt.quiet && isatty(STDERR_FILENO);
     const int64_t bound = opt.maxSkewMs > 0 ? static_cast<int64_t>(opt.maxSkewMs * 1e6) : HalfPeriodNs(opt.fps);
     long pair = 0;
-    auto read = [&](int side) { return cameras[side].Read(pair); };
+    auto read = [&](int side) { return ReadThrough(opt, cameras[side], pair, log); };
     auto time = [](const FramePtr &f) { return Nanoseconds(f->readAt); };
     auto drop = [&](FramePtr f) { writers.Discard(*f); };
     PairReader<FramePtr, decltype(read), decltype(time), decltype(drop)> reader(bound, read, time, drop);
     int status = kExitOk;
-    for (; pair < opt.frames && !g_stop.load(); ++pair) {
+    for (; (opt.frames == 0 || pair < opt.frames) && !g_stop.load(); ++pair) {
         std::string error;
         std::optional<std::pair<FramePtr, FramePtr>> frames = reader.Next(&error);
         if (!frames || writers.failed()) {
@@ -110,9 +145,9 @@ int ReadPairs(const Options &opt, Readers &cameras, WriterPool &writers, PairFig
             break;
         }
         if (writers.OfferPair(std::move(frames->first), std::move(frames->second))) {
-            for (FrameReader &cam : cameras) cam.HandedOn();
+            for (CameraLink &cam : cameras) cam.reader().HandedOn();
         }
-        if (progress) Progress(pair + 1, opt.frames);
+        if (progress && opt.frames > 0) Progress(pair + 1, opt.frames);
     }
     if (progress) std::fputc('\n', stderr);
     *figures = {reader.matcher().pairs(), reader.unmatched(), reader.matcher().skewMs()};
@@ -120,7 +155,7 @@ int ReadPairs(const Options &opt, Readers &cameras, WriterPool &writers, PairFig
 }
 
 int CloseCameras(Readers &cameras, int status) {
-    for (FrameReader &cam : cameras) {
+    for (CameraLink &cam : cameras) {
         if (!cam.Close()) {
             Fail("closing camera " + std::to_string(cam.camera()) + " failed");
             status = kExitFailure;
@@ -133,16 +168,16 @@ int CloseCameras(Readers &cameras, int status) {
 int Conclude(const Options &opt, const Readers &cameras, const WriterPool &writers, const PairFigures &pairs,
              double seconds, int status) {
     long read = 0;
-    for (const FrameReader &cam : cameras) {
-        read += cam.read();
-        if (const long wrong = cam.stamps().wrongCamera(); wrong > 0) {
+    for (const CameraLink &cam : cameras) {
+        read += cam.reader().read();
+        if (const long wrong = cam.reader().stamps().wrongCamera(); wrong > 0) {
             Fail(std::to_string(wrong) + " frames from camera " + std::to_string(cam.camera()) +
                  " carry another camera's stamp");
             status = kExitFailure;
         }
     }
     if (!opt.quiet) PrintSummary(opt, cameras, writers, seconds, opt.pair ? &pairs : nullptr);
-    for (const FrameReader &cam : cameras) {
+    for (const CameraLink &cam : cameras) {
         if (const long dropped = writers.counts(cam.camera()).dropped; dropped > 0) {
             Fail(std::to_string(dropped) + " frames of camera " + std::to_string(cam.camera()) +
                  " dropped unwritten: the writers fell behind (try fewer or faster formats, or a larger --queue)");
@@ -150,7 +185,8 @@ int Conclude(const Options &opt, const Readers &cameras, const WriterPool &write
     }
     const long total = opt.pair ? opt.frames : static_cast<long>(opt.frames) * static_cast<long>(opt.cameras.size());
     const long done = opt.pair ? pairs.pairs : read;
-    if (status == kExitOk && g_stop.load() && done < total) {
+    // Without a count, a stop is how the capture is meant to end.
+    if (status == kExitOk && g_stop.load() && opt.frames > 0 && done < total) {
         Fail("interrupted after " + std::to_string(done) + " of " + std::to_string(total) +
              (opt.pair ? " pairs" : " frames"));
         return kExitInterrupted;
@@ -180,7 +216,9 @@ int main(int argc, char **argv) {
     int status = OpenCameras(opt, &cameras);
     const Clock::time_point start = Clock::now();
     PairFigures pairs;
-    if (status == kExitOk) status = opt.pair ? ReadPairs(opt, cameras, writers, &pairs) : ReadFrames(opt, cameras, writers);
+    if (status == kExitOk) {
+        status = opt.pair ? ReadPairs(opt, cameras, writers, log, &pairs) : ReadFrames(opt, cameras, writers, log);
+    }
     const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
 
     // 5. Close every camera that was opened; frames still queued outlive it.

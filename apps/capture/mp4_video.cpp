@@ -1,12 +1,15 @@
 // cam<ID>.mp4 per camera: each camera's frames, in the order they were read,
 // wrapped (not copied) into a GStreamer pipeline of its own that encodes
-// them to H.264 and muxes them into MP4. A frame's presentation time is its
-// read time, so a file with gaps still plays at the speed it was recorded.
+// them to H.264 and muxes them into fragmented MP4, which plays up to its
+// last whole fragment however the capture ends. A frame's presentation time
+// is its read time, so a file with gaps still plays at the speed it was
+// recorded.
 #include <atomic>
 #include <filesystem>
 
 #include "frame_sink.h"
 #include "gst_frames.h"
+#include "mp4_file.h"
 
 namespace twincam::capture {
 namespace {
@@ -31,6 +34,11 @@ public:
         return files;
     }
     std::string Write(const Frame &) override { return "mp4 takes frames it can keep"; }
+    long saved(int camera) const override {
+        std::lock_guard<std::mutex> lock(mutex_);
+        const auto it = cameras_.find(camera);
+        return it == cameras_.end() || !it->second.saved ? 0 : it->second.saved->Frames();
+    }
 
     std::string Take(const FramePtr &frame) override {
         std::unique_lock<std::mutex> lock(mutex_);
@@ -59,7 +67,10 @@ private:
         int64_t firstNs = 0;
         std::atomic<long> pieces{0};  // files opened, when cut into pieces
         std::string error;  // once failed, the camera's frames are not added
+        std::unique_ptr<common::Mp4Saved> saved;
     };
+    // What went wrong in a camera's pipeline, naming the file it writes.
+    static std::string Failure(const Pipeline &cam, int camera, const std::string &error);
 
     std::string Description(int camera) const;
     std::string Start(Pipeline &cam, const Frame &first);
@@ -75,11 +86,9 @@ private:
 
 std::string Mp4Video::Description(int camera) const {
     const std::string stem = (std::filesystem::path(dir_) / ("cam" + std::to_string(camera))).string();
-    std::string d = "appsrc name=src ! " + encoder_ + " ! h264parse ! ";
-    if (segmentSeconds_ <= 0) return d + "mp4mux ! filesink name=file location=\"" + stem + ".mp4\"";
-    return d + "splitmuxsink name=file muxer-factory=mp4mux max-size-time=" +
-           std::to_string(static_cast<guint64>(segmentSeconds_) * GST_SECOND) + " location=\"" + stem +
-           "-%05d.mp4\"";
+    const GstClockTime segment = static_cast<GstClockTime>(segmentSeconds_) * GST_SECOND;
+    return "appsrc name=src ! " + encoder_ + " ! h264parse ! " +
+           common::Mp4FileDescription(stem + (segment > 0 ? "-%05d.mp4" : ".mp4"), segment);
 }
 
 std::string Mp4Video::Start(Pipeline &cam, const Frame &first) {
@@ -93,6 +102,7 @@ std::string Mp4Video::Start(Pipeline &cam, const Frame &first) {
         return "mp4: the encoder '" + encoder_ + "' cannot be used: " + why;
     }
     cam.source = gst_bin_get_by_name(GST_BIN(cam.pipeline), "src");
+    cam.saved = std::make_unique<common::Mp4Saved>(cam.pipeline);
     if (segmentSeconds_ > 0) {
         // Each piece is counted as the splitter opens it; its name stays the location's.
         GstElement *splitter = gst_bin_get_by_name(GST_BIN(cam.pipeline), "file");
@@ -107,24 +117,28 @@ std::string Mp4Video::Start(Pipeline &cam, const Frame &first) {
                                  common::FrameUse::kRecording);
     cam.firstNs = Nanoseconds(first.readAt);
     if (gst_element_set_state(cam.pipeline, GST_STATE_PLAYING) == GST_STATE_CHANGE_FAILURE) {
-        return "mp4: camera " + std::to_string(first.camera) + ": " + common::BusError(cam.pipeline, 0);
+        return Failure(cam, first.camera, common::BusError(cam.pipeline, 0));
     }
     return {};
 }
 
+std::string Mp4Video::Failure(const Pipeline &cam, int camera, const std::string &error) {
+    return "mp4: camera " + std::to_string(camera) + ": writing " + cam.saved->Location() + " failed: " +
+           (error.empty() ? "the encoder stopped" : error);
+}
+
 std::string Mp4Video::Push(Pipeline &cam, const FramePtr &frame) {
-    if (std::string error = common::BusError(cam.pipeline, 0); !error.empty()) return "mp4: " + error;
+    if (std::string error = common::BusError(cam.pipeline, 0); !error.empty()) return Failure(cam, frame->camera, error);
     GstBuffer *buffer = common::WrapFrame(frame);
     GST_BUFFER_PTS(buffer) = static_cast<GstClockTime>(Nanoseconds(frame->readAt) - cam.firstNs);
     if (gst_app_src_push_buffer(GST_APP_SRC(cam.source), buffer) != GST_FLOW_OK) {
-        const std::string error = common::BusError(cam.pipeline, 0);
-        return "mp4: camera " + std::to_string(frame->camera) + ": " + (error.empty() ? "the encoder stopped" : error);
+        return Failure(cam, frame->camera, common::BusError(cam.pipeline, 0));
     }
     return {};
 }
 
 // The end of the stream lets the muxer write its index: the file plays to
-// its last frame.
+// its last frame and knows its duration.
 std::string Mp4Video::Stop(Pipeline &cam) {
     if (cam.pipeline == nullptr) return {};
     gst_app_src_end_of_stream(GST_APP_SRC(cam.source));

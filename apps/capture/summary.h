@@ -6,13 +6,13 @@
 #include <deque>
 
 #include "capture_options.h"
-#include "frame_reader.h"
+#include "camera_link.h"
 #include "stats.h"
 #include "writer_pool.h"
 
 namespace twincam::capture {
 
-using Readers = std::deque<common::FrameReader>;
+using Readers = std::deque<common::CameraLink>;
 
 // What a --pair run matched.
 struct PairFigures {

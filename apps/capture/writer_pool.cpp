@@ -119,7 +119,14 @@ bool WriterPool::failed() const {
 WriterPool::CameraCounts WriterPool::counts(int camera) const {
     std::lock_guard<std::mutex> lock(mutex_);
     const auto it = cameras_.find(camera);
-    return it == cameras_.end() ? CameraCounts{} : it->second;
+    CameraCounts counts = it == cameras_.end() ? CameraCounts{} : it->second;
+    // Once finished, a frame counts as written only where every sink saved it.
+    for (const auto &sink : sinks_) {
+        if (const long saved = closing_ && threads_.empty() ? sink->saved(camera) : -1; saved >= 0) {
+            counts.written = std::min(counts.written, saved);
+        }
+    }
+    return counts;
 }
 
 std::vector<WriterPool::SinkTime> WriterPool::sinkTimes() const {

@@ -6,6 +6,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include <chrono>
 #include <cstdio>
 #include <optional>
 #include <string>
@@ -36,6 +37,20 @@ inline void AddCameraOptions(CLI::App &app, CameraOptions &opt, const std::strin
         ->capture_default_str();
     app.add_option("--size", opt.size, "Resolution WxH in pixels, even, " + SideRange() + " a side")
         ->capture_default_str();
+}
+
+// --reopen-max, for the programs that reopen a camera that fails: the
+// longest wait between tries, in seconds.
+inline void AddReopenOption(CLI::App &app, double &seconds) {
+    app.add_option("--reopen-max", seconds,
+                   "A camera that fails is closed and opened again, first after half a second, then waiting twice "
+                   "as long each time up to this many seconds")
+        ->check(CLI::Range(0.5, 3600.0))
+        ->capture_default_str();
+}
+
+inline std::chrono::steady_clock::duration Seconds(double seconds) {
+    return std::chrono::duration_cast<std::chrono::steady_clock::duration>(std::chrono::duration<double>(seconds));
 }
 
 // WIDTHxHEIGHT with nothing after the height; the cameras' limits are

@@ -6,7 +6,10 @@
 
 #include <chrono>
 #include <cstdint>
+#include <cstdio>
+#include <ctime>
 #include <memory>
+#include <string>
 
 #include "nv12.h"
 #include "twincam/camera.h"
@@ -24,6 +27,18 @@ int64_t Nanoseconds(TimePoint t) {
     return std::chrono::duration_cast<std::chrono::nanoseconds>(t.time_since_epoch()).count();
 }
 
+// A wall clock time as ISO 8601 UTC with nanoseconds: 2026-12-08T23:40:56.123456789Z.
+inline std::string IsoUtc(WallClock::time_point t) {
+    const int64_t ns = Nanoseconds(t);
+    const std::time_t seconds = static_cast<std::time_t>(ns / 1000000000);
+    std::tm utc{};
+    gmtime_r(&seconds, &utc);
+    char text[48];
+    const size_t n = std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &utc);
+    std::snprintf(text + n, sizeof text - n, ".%09lldZ", static_cast<long long>(ns % 1000000000));
+    return text;
+}
+
 struct Frame {
     int camera = 0;
     long long sequence = 0;  // the stamp's, or the reader's own count
@@ -35,6 +50,7 @@ struct Frame {
     size_t size = 0;
     Clock::time_point readAt{};  // when the library handed it over: its capture time
     WallClock::time_point wallAt{};  // the same moment on the wall clock
+    bool placeholder = false;  // a "no signal" picture made while the camera is down, not a camera's frame
 
     Nv12View view() const { return {data, width, height}; }
 };

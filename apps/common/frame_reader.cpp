@@ -9,8 +9,21 @@ FrameReader::FrameReader(int camera, bool keepLatencies)
 
 FrameReader::~FrameReader() { Close(); }
 
+template <typename Call>
+auto FrameReader::InCall(Call &&call) {
+    callSince_.store(Clock::now().time_since_epoch().count());
+    auto result = Locked(call);
+    callSince_.store(0);
+    return result;
+}
+
+Clock::duration FrameReader::InCallFor(Clock::time_point now) const {
+    const Clock::rep since = callSince_.load();
+    return since == 0 ? Clock::duration::zero() : now - Clock::time_point(Clock::duration(since));
+}
+
 bool FrameReader::Open(int fps, int width, int height) {
-    if (Locked([&] { return OpenCameraEx(camera_, fps, width, height); }) != 0) return false;
+    if (InCall([&] { return OpenCameraEx(camera_, fps, width, height); }) != 0) return false;
     open_ = true;
     return true;
 }
@@ -18,14 +31,14 @@ bool FrameReader::Open(int fps, int width, int height) {
 bool FrameReader::Close() {
     if (!open_) return true;
     open_ = false;
-    return Locked([&] { return CloseCameraEx(camera_); }) == 0;
+    return InCall([&] { return CloseCameraEx(camera_); }) == 0;
 }
 
 FramePtr FrameReader::Read(long pair) {
     CameraFrame delivered{};
     CameraRecord record{};
     const Clock::time_point start = Clock::now();
-    const int32_t result = Locked([&] {
+    const int32_t result = InCall([&] {
         record = g_CameraMgr.cameras[camera_];
         return ReadCameraFrame(camera_, &delivered);
     });

@@ -5,6 +5,7 @@
 #ifndef TWINCAM_APPS_FRAME_READER_H
 #define TWINCAM_APPS_FRAME_READER_H
 
+#include <atomic>
 #include <vector>
 
 #include "frame.h"
@@ -34,6 +35,11 @@ public:
     long long bytes() const { return bytes_; }
     const StampTracker &stamps() const { return stamps_; }
     const std::vector<double> &latencyMs() const { return latencyMs_; }
+    // How long the call into the library now in progress has taken (zero
+    // when none is): from any thread, so a watchdog can tell a wedged one.
+    Clock::duration InCallFor(Clock::time_point now) const;
+    // The camera was opened again: its frames are counted from 0 again.
+    void Reopened() { stamps_.Restart(); }
 
 private:
     int camera_;
@@ -43,6 +49,9 @@ private:
     long long bytes_ = 0;
     StampTracker stamps_;
     std::vector<double> latencyMs_;
+    std::atomic<Clock::rep> callSince_{0};  // when the call in progress began; 0 for none
+    template <typename Call>
+    auto InCall(Call &&call);
 };
 
 }  // namespace twincam::common

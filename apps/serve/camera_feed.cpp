@@ -1,21 +1,27 @@
 #include "camera_feed.h"
 
+#include <cstdio>
+
 #include "jpeg_encoder.h"
+#include "no_signal.h"
 
 namespace twincam::serve {
 namespace {
 double Ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
 }  // namespace
 
-CameraFeed::CameraFeed(int id, int quality) : reader_(id, false), quality_(quality) {}
+// While a camera is down its viewers get a "no signal" picture this often,
+// so that players keep the stream and know why it stands still.
+constexpr auto kPlaceholderEvery = std::chrono::milliseconds(500);
 
-bool CameraFeed::Start(int fps, int width, int height) {
-    if (!reader_.Open(fps, width, height)) {
-        Fail("opening camera " + std::to_string(id()) + " failed; the library's report says why");
-        return false;
-    }
+CameraFeed::CameraFeed(int id, int quality, const common::CameraLink::Settings &camera)
+    : link_(id, camera, false), width_(camera.width), height_(camera.height), quality_(quality) {}
+
+bool CameraFeed::Start() {
     encoder_ = std::thread([this] { Encode(); });
-    return true;
+    if (link_.Open()) return true;
+    Changed(common::CameraLink::Change::kFailed);
+    return false;
 }
 
 void CameraFeed::Stop() {
@@ -47,7 +53,7 @@ void CameraFeed::EndStreams() {
 NextJpeg CameraFeed::NextOrPark(uint64_t after, Jpeg *jpeg, const std::function<void()> &park,
                                 std::function<void()> wake) {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (streamsEnded_ || !error_.empty()) return NextJpeg::kEnded;
+    if (streamsEnded_) return NextJpeg::kEnded;
     if (jpeg_ && jpeg_->number > after) {
         *jpeg = jpeg_;
         return NextJpeg::kReady;
@@ -58,34 +64,61 @@ NextJpeg CameraFeed::NextOrPark(uint64_t after, Jpeg *jpeg, const std::function<
     return NextJpeg::kParked;
 }
 
-bool CameraFeed::ReadOne() {
-    common::FramePtr frame = reader_.Read();
-    if (frame == nullptr) {
-        Fail("reading camera " + std::to_string(id()) + " failed; the library's report says why");
-        return false;
+Clock::time_point CameraFeed::Step() {
+    common::CameraLink::Change change = common::CameraLink::Change::kNone;
+    common::FramePtr frame = link_.Step(&change);
+    if (change != common::CameraLink::Change::kNone) Changed(change);
+    const Clock::time_point now = Clock::now();
+    if (frame != nullptr) {
+        Hand(std::move(frame));
+        return now;
     }
+    if (link_.up()) return now;
+    if (now >= placeholderDue_) {
+        Hand(common::NoSignalFrame(id(), width_, height_, now - link_.downSince()));
+        placeholderDue_ = now + kPlaceholderEvery;
+    }
+    return std::min(placeholderDue_, link_.retryAt());
+}
+
+bool CameraFeed::up() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return error_.empty();
+}
+
+// To the taps (the H.264 streams), then to the JPEG encoder.
+void CameraFeed::Hand(common::FramePtr frame) {
     {
         std::lock_guard<std::mutex> taps(tapsMutex_);
         for (auto &[id, tap] : taps_) tap(frame);
     }
     std::lock_guard<std::mutex> lock(mutex_);
-    ++read_;
-    missed_ += frame->missed;
-    readRate_.Add(frame->readAt);
-    if (pending_) ++skipped_;
+    if (!frame->placeholder) {
+        ++read_;
+        missed_ += frame->missed;
+        readRate_.Add(frame->readAt);
+        if (pending_) ++skipped_;
+    }
     pending_ = std::move(frame);  // a frame replaced unencoded is freed here
     changed_.notify_all();
-    return true;
 }
 
-void CameraFeed::Fail(const std::string &why) {
-    std::vector<std::function<void()>> parked;
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        error_ = why;
-        parked = TakeParked();
+// One line in the log for each failure and each return, however many tries lie between.
+void CameraFeed::Changed(common::CameraLink::Change change) {
+    const bool failed = change == common::CameraLink::Change::kFailed;
+    if (failed) {
+        std::fprintf(stderr, "twincam-serve: camera %d is down (%s); trying to reopen it until it is back\n", id(),
+                     link_.error().c_str());
+    } else {
+        const double down = std::chrono::duration<double>(Clock::now() - link_.downSince()).count();
+        std::fprintf(stderr, "twincam-serve: camera %d is back after %.1f s\n", id(), down);
     }
-    for (auto &wake : parked) wake();
+    placeholderDue_ = Clock::now();
+    std::lock_guard<std::mutex> lock(mutex_);
+    error_ = failed ? link_.error() : "";
+    downSince_ = link_.downSinceWall();
+    failures_ = link_.failures();
+    reopens_ = link_.reopens();
 }
 
 void CameraFeed::Delivered(Clock::time_point readAt) {
@@ -114,16 +147,14 @@ void CameraFeed::SetRtspUrl(std::string url) {
     rtspUrl_ = std::move(url);
 }
 
-bool CameraFeed::Failed() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return !error_.empty();
-}
-
 FeedFigures CameraFeed::Figures() {
     std::lock_guard<std::mutex> lock(mutex_);
     FeedFigures f;
     f.id = id();
     f.open = error_.empty();
+    f.failures = failures_;
+    f.reopens = reopens_;
+    f.downSince = downSince_;
     f.read = read_;
     f.skipped = skipped_;
     f.missed = missed_;
@@ -159,8 +190,8 @@ void CameraFeed::Encode() {
         const Clock::time_point readAt = frame->readAt;
         frame.reset();  // the dvpp buffer goes back before the clients are told
         if (!error.empty()) {
-            Fail(error);
-            break;
+            std::fprintf(stderr, "twincam-serve: camera %d: a frame was not encoded: %s\n", id(), error.c_str());
+            continue;
         }
         Publish(std::move(bytes), readAt, Clock::now() - t0);
     }
@@ -183,12 +214,17 @@ void CameraFeed::Publish(std::string bytes, Clock::time_point readAt, Clock::dur
 }
 
 void ReadFeeds(const std::vector<CameraFeed *> &feeds, const std::atomic<bool> &stop) {
-    std::vector<CameraFeed *> live = feeds;
-    while (!stop.load() && !live.empty()) {
-        for (auto it = live.begin(); it != live.end() && !stop.load();) {
-            // A failed camera is closed with the rest at the end.
-            it = (*it)->ReadOne() ? it + 1 : live.erase(it);
+    while (!stop.load()) {
+        bool delivering = false;
+        Clock::time_point wanted = Clock::now() + std::chrono::milliseconds(100);  // stop is looked at this often
+        for (CameraFeed *feed : feeds) {
+            if (stop.load()) return;
+            const Clock::time_point next = feed->Step();
+            delivering = delivering || feed->up();
+            wanted = std::min(wanted, next);
         }
+        // A camera that delivers paces the loop itself; none does: sleep, not spin.
+        if (!delivering) std::this_thread::sleep_until(wanted);
     }
 }
 

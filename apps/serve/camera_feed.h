@@ -1,6 +1,7 @@
-// One served camera: its reader, the newest frame waiting for its encoder
-// (a thread of its own, which turns it into a JPEG once for every client),
-// the newest JPEG, and its figures.
+// One served camera: its link (read while it delivers, reopened while it
+// is down, with a "no signal" picture in its place meanwhile), the newest
+// frame waiting for its encoder (a thread of its own, which turns it into a
+// JPEG once for every client), the newest JPEG, and its figures.
 #ifndef TWINCAM_SERVE_CAMERA_FEED_H
 #define TWINCAM_SERVE_CAMERA_FEED_H
 
@@ -16,7 +17,7 @@
 #include <thread>
 #include <vector>
 
-#include "frame_reader.h"
+#include "camera_link.h"
 #include "stats.h"
 
 namespace twincam::serve {
@@ -37,12 +38,14 @@ constexpr std::array<double, 8> kEncodeBuckets = {0.001, 0.002, 0.005, 0.01, 0.0
 // A camera's figures at one moment.
 struct FeedFigures {
     int id = 0;
-    bool open = false;
+    bool open = false;  // delivering; false while reconnecting
+    long failures = 0, reopens = 0;
+    common::WallClock::time_point downSince{};  // while reconnecting
     long read = 0, skipped = 0;
     long long missed = 0;
     double fps = 0, encodeMs = 0, deliveryMsMedian = 0;
     int clients = 0;
-    std::string error;  // empty while it delivers
+    std::string error;  // why it is down; empty while it delivers
     // The RTSP side: its address, clients playing, whether the H.264
     // encoder runs, and how long after the read a frame's packets left.
     std::string rtspUrl;
@@ -59,21 +62,28 @@ enum class NextJpeg { kReady, kParked, kEnded };
 
 class CameraFeed {
 public:
-    CameraFeed(int id, int quality);
+    CameraFeed(int id, int quality, const common::CameraLink::Settings &camera);
     ~CameraFeed() { Stop(); }
-    int id() const { return reader_.camera(); }
+    int id() const { return link_.camera(); }
 
-    // Opens the camera and starts the encoder; false (and failed) when the
-    // library refused.
-    bool Start(int fps, int width, int height);
+    // Starts the encoder and opens the camera; false when the open failed
+    // (the camera is then tried again by Step, and shows "no signal").
+    bool Start();
     // Stops the encoder; the camera stays open until Close.
     void Stop();
-    bool Close() { return reader_.Close(); }
+    bool Close() { return link_.Close(); }
 
-    // From the reading thread: reads one frame and hands it to the encoder,
-    // replacing one it has not taken. False when the read failed.
-    bool ReadOne();
-    void Fail(const std::string &why);
+    // From the reading thread. While the camera delivers: reads one frame
+    // and hands it on (replacing one the encoder has not taken) and returns
+    // now. While it is down: tries to reopen it when a try is due, hands on
+    // a "no signal" picture when one is due, and returns when it next wants
+    // a step.
+    Clock::time_point Step();
+    // Whether the camera delivers (not down and retried); from any thread.
+    bool up();
+    // How long the reader has been inside one call into the library for
+    // this camera (zero when it is not in one); from any thread.
+    Clock::duration StuckFor(Clock::time_point now) const { return link_.reader().InCallFor(now); }
 
     // Without waiting: a JPEG newer than `after` into *jpeg (kReady); or,
     // while the feed goes on, calls park() and keeps wake, called once when
@@ -94,22 +104,23 @@ public:
     void Sent(Clock::time_point readAt);
     void SetRtspUrl(std::string url);
     FeedFigures Figures();
-    // The camera failed to open or to read, or its encoder failed.
-    bool Failed();
 
     std::atomic<int> clients{0};
     std::atomic<int> rtspClients{0};
     std::atomic<bool> h264Running{false};
 
 private:
+    void Hand(common::FramePtr frame);
+    void Changed(common::CameraLink::Change change);
     void Encode();
     void Publish(std::string bytes, Clock::time_point readAt, Clock::duration took);
     // The parked clients' wake calls, taken with mutex_ held, to be called
     // once it is released.
     std::vector<std::function<void()>> TakeParked();
 
-    common::FrameReader reader_;  // the reading thread's alone
-    const int quality_;
+    common::CameraLink link_;  // the reading thread's alone
+    Clock::time_point placeholderDue_{};  // the reading thread's alone
+    const int width_, height_, quality_;
     std::mutex mutex_;
     std::condition_variable changed_;  // wakes the encoder: a frame pending, or stopping
     common::FramePtr pending_;
@@ -117,7 +128,9 @@ private:
     uint64_t number_ = 0;  // the encoder's alone
     bool stopping_ = false, streamsEnded_ = false;
     std::vector<std::function<void()>> parked_;
-    std::string error_;
+    std::string error_;  // while down
+    common::WallClock::time_point downSince_{};
+    long failures_ = 0, reopens_ = 0;
     long read_ = 0, skipped_ = 0, encoded_ = 0;
     long long missed_ = 0;
     double encodeMs_ = 0;
@@ -132,8 +145,8 @@ private:
     std::thread encoder_;
 };
 
-// Reads every started feed in turn until stop; the only thread that reads.
-// A feed whose read fails is failed and left out; the others go on.
+// Steps every feed in turn until stop; the only thread that reads. While
+// no camera delivers it sleeps until one wants its next step.
 void ReadFeeds(const std::vector<CameraFeed *> &feeds, const std::atomic<bool> &stop);
 
 }  // namespace twincam::serve

@@ -35,7 +35,10 @@ std::string CameraJson(const FeedFigures &f) {
                   ",\"rtsp_clients\":%d,\"h264_running\":%s,\"rtsp_sent_ms_median\":%.2f,\"rtsp_sent_ms_p99\":%.2f,"
                   "\"rtsp_url\":",
                   f.rtspClients, f.h264Running ? "true" : "false", f.sentMsMedian, f.sentMsP99);
-    return json + text + (f.rtspUrl.empty() ? std::string("null") : JsonString(f.rtspUrl)) + "}";
+    json += text + (f.rtspUrl.empty() ? std::string("null") : JsonString(f.rtspUrl));
+    std::snprintf(text, sizeof text, ",\"state\":\"%s\",\"failures\":%ld,\"reopens\":%ld,\"down_since\":",
+                  f.open ? "delivering" : "reconnecting", f.failures, f.reopens);
+    return json + text + (f.open ? std::string("null") : JsonString(common::IsoUtc(f.downSince))) + "}";
 }
 
 }  // namespace

@@ -92,6 +92,7 @@ HttpServer::HttpServer(Served &served, const Limits &limits, const Htpasswd *use
 
 bool HttpServer::Start(const std::string &host, int port, std::string *error) {
     RaiseFileLimit();
+    host_ = host;
     const int fd = Listen(host, port, &port_, &loopback_, error);
     if (fd < 0) return false;
     // poll, not epoll: with epoll this libmicrohttpd misses a client's close
@@ -135,6 +136,28 @@ void HttpServer::Stop() {
     }
     stopping_.notify_all();
     reaper_.join();
+}
+
+bool HttpServer::Answers(std::chrono::milliseconds timeout) const {
+    // A wildcard address is asked on loopback.
+    const std::string host = host_ == "0.0.0.0" ? "127.0.0.1" : host_ == "::" ? "::1" : host_;
+    addrinfo hints{}, *found = nullptr;
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_flags = AI_NUMERICSERV;
+    if (getaddrinfo(host.c_str(), std::to_string(port_).c_str(), &hints, &found) != 0) return false;
+    std::unique_ptr<addrinfo, decltype(&freeaddrinfo)> owned(found, freeaddrinfo);
+    const int fd = socket(found->ai_family, found->ai_socktype | SOCK_CLOEXEC, found->ai_protocol);
+    if (fd < 0) return false;
+    timeval tv{static_cast<time_t>(timeout.count() / 1000), static_cast<suseconds_t>(timeout.count() % 1000 * 1000)};
+    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+    setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
+    static constexpr char kRequest[] = "HEAD / HTTP/1.0\r\n\r\n";
+    char reply[16] = {};
+    const bool answered = connect(fd, found->ai_addr, found->ai_addrlen) == 0 &&
+                          send(fd, kRequest, sizeof kRequest - 1, MSG_NOSIGNAL) == sizeof kRequest - 1 &&
+                          recv(fd, reply, sizeof reply - 1, MSG_WAITALL) >= 12 && std::strncmp(reply, "HTTP/1.", 7) == 0;
+    close(fd);
+    return answered;
 }
 
 bool HttpServer::Admit() const { return served_.connections.load() < limits_.maxConnections; }

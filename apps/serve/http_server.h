@@ -1,4 +1,4 @@
-// The HTTP side of twincam-serve: one event-driven thread for every
+// The HTTP side of twincam-serve: one event-driven thread serves every
 // connection (libmicrohttpd), limits on what any client may
 // hold, sign-in when asked for, and the router's replies.
 #ifndef TWINCAM_SERVE_HTTP_SERVER_H
@@ -36,6 +36,8 @@ public:
     bool loopback() const { return loopback_; }
     // Ends the streams, then closes every connection.
     void Stop();
+    // Whether a request to the listening port gets an answer within timeout.
+    bool Answers(std::chrono::milliseconds timeout) const;
 
     // libmicrohttpd's callbacks.
     bool Admit() const;
@@ -53,6 +55,7 @@ private:
     const Htpasswd *const users_;
     HeadDeadlines deadlines_;
     MHD_Daemon *daemon_ = nullptr;
+    std::string host_;
     int port_ = 0;
     bool loopback_ = false;
     std::atomic<int> parked_{0};  // stream clients waiting for a JPEG

@@ -1,9 +1,12 @@
-// twincam-serve: the cameras live in a browser. One reader reads every open
+// twincam-serve: the cameras live in a browser. One reader reads every
 // camera in turn and hands each frame's dvpp buffer to that camera's
 // encoder, which turns the newest frame into a JPEG, once, and frees the
 // buffer; a frame a newer one replaces unencoded is freed then. Every
 // client of a camera gets the same JPEG. A slow client only ever waits for
-// the newest frame and holds up nobody else.
+// the newest frame and holds up nobody else. A camera that fails is opened
+// again and again until it is back; its clients see "no signal" meanwhile.
+#include <unistd.h>
+
 #include <cstdio>
 #include <thread>
 
@@ -11,6 +14,7 @@
 #include "rtsp_service.h"
 #include "run_control.h"
 #include "serve_options.h"
+#include "service_notify.h"
 
 using namespace twincam::serve;
 using namespace twincam::common;
@@ -26,19 +30,21 @@ bool LoadUsers(const Options &opt, std::optional<Htpasswd> *users) {
     return users->has_value();
 }
 
-// A camera that fails to open shows as failed; the others are read.
+// Every camera is served; one that does not open is tried again by the reader.
 std::vector<CameraFeed *> StartFeeds(const Options &opt, Served &served) {
-    std::vector<CameraFeed *> reading;
+    const CameraLink::Settings camera{opt.fps, opt.width, opt.height, Seconds(opt.reopenMaxSeconds)};
+    std::vector<CameraFeed *> feeds;
     for (int id : opt.cameras) {
-        auto feed = std::make_unique<CameraFeed>(id, opt.quality);
-        if (feed->Start(opt.fps, opt.width, opt.height)) reading.push_back(feed.get());
+        auto feed = std::make_unique<CameraFeed>(id, opt.quality, camera);
+        feed->Start();
+        feeds.push_back(feed.get());
         served.feeds.emplace(id, std::move(feed));
     }
-    return reading;
+    return feeds;
 }
 
-void CloseFeeds(const std::vector<CameraFeed *> &reading) {
-    for (CameraFeed *feed : reading) {
+void CloseFeeds(const std::vector<CameraFeed *> &feeds) {
+    for (CameraFeed *feed : feeds) {
         if (!feed->Close()) std::fprintf(stderr, "twincam-serve: closing camera %d failed\n", feed->id());
     }
 }
@@ -55,15 +61,37 @@ void Announce(const Options &opt, const HttpServer &http, const RtspService *rts
     }
 }
 
+// A reader wedged inside a library call never returns, and the camera
+// cannot be closed while it holds the library: say which, and leave at once.
+void AwaitReader(std::thread &reader, const std::atomic<bool> &finished, const std::vector<CameraFeed *> &feeds) {
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(2500);
+    while (!finished.load() && Clock::now() < deadline) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    if (finished.load()) return reader.join();
+    Clock::duration stuckFor{};
+    const int stuck = StuckCamera(feeds, Clock::duration::zero(), &stuckFor);
+    std::fprintf(stderr, "twincam-serve: camera %d has been stuck inside a library call for %.1f s; exiting "
+                 "without closing the cameras\n", stuck, std::chrono::duration<double>(stuckFor).count());
+    std::fflush(nullptr);
+    _exit(kExitFailure);
+}
+
 // Reads until Ctrl-C or SIGTERM; then clients first, then the reader.
-void Serve(HttpServer &http, RtspService *rtsp, const std::vector<CameraFeed *> &reading) {
-    std::atomic<bool> stopReading{false};
-    std::thread reader([&] { ReadFeeds(reading, stopReading); });
+void Serve(const Options &opt, HttpServer &http, RtspService *rtsp, const std::vector<CameraFeed *> &feeds) {
+    std::atomic<bool> stopReading{false}, finished{false};
+    std::thread reader([&] {
+        ReadFeeds(feeds, stopReading);
+        finished.store(true);
+    });
+    const Clock::duration stuckLimit =
+        std::max<Clock::duration>(std::chrono::seconds(2), std::chrono::milliseconds(10000 / opt.fps));
+    ServiceNotifier notifier(feeds, stuckLimit, [&http] { return http.Answers(std::chrono::seconds(1)); });
+    notifier.Ready();
     while (!g_stop.load()) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    notifier.Stopping();
     http.Stop();
     if (rtsp != nullptr) rtsp->Stop();
     stopReading.store(true);
-    reader.join();
+    AwaitReader(reader, finished, feeds);
 }
 
 }  // namespace
@@ -81,9 +109,9 @@ int main(int argc, char **argv) {
     // 3. Open the cameras and start their encoders.
     Served served;
     served.maxStreams = opt.limits.maxStreams;
-    const std::vector<CameraFeed *> reading = StartFeeds(opt, served);
+    const std::vector<CameraFeed *> feeds = StartFeeds(opt, served);
 
-    // 4. The servers, HTTP and RTSP: one thread each for every connection, within the limits.
+    // 4. The servers, HTTP and RTSP, event-driven, within the limits.
     HttpServer http(served, opt.limits, users ? &*users : nullptr);
     std::string error;
     std::unique_ptr<RtspService> rtsp;
@@ -91,17 +119,17 @@ int main(int argc, char **argv) {
     if (!error.empty()) {
         std::fprintf(stderr, "twincam-serve: %s\n", error.c_str());
         http.Stop();
-        CloseFeeds(reading);
+        CloseFeeds(feeds);
         return kExitFailure;
     }
     Announce(opt, http, rtsp.get(), users.has_value());
 
-    // 5. Read and serve until asked to stop.
-    Serve(http, rtsp.get(), reading);
+    // 5. Read and serve until asked to stop; the service manager hears how it goes.
+    Serve(opt, http, rtsp.get(), feeds);
 
     // 6. The encoders, then the cameras.
     for (auto &[id, feed] : served.feeds) feed->Stop();
-    CloseFeeds(reading);
+    CloseFeeds(feeds);
     std::printf("twincam-serve: stopped\n");
     return kExitOk;
 }

@@ -52,8 +52,13 @@ void Gauge(std::string &out, const char *name, const char *help, double value) {
 
 std::string MetricsText(const std::vector<FeedFigures> &cameras, const ProcessFigures &process) {
     std::string out;
-    PerCamera(out, cameras, "twincam_camera_up", "gauge", "1 while the camera delivers, 0 once it failed.",
+    PerCamera(out, cameras, "twincam_camera_up", "gauge", "1 while the camera delivers, 0 while it is down and retried.",
               [](const FeedFigures &f) { return f.open ? 1.0 : 0.0; });
+    PerCamera(out, cameras, "twincam_camera_failures_total", "counter",
+              "Times the camera went down: a failed read, or a failed open at start.",
+              [](const FeedFigures &f) { return static_cast<double>(f.failures); });
+    PerCamera(out, cameras, "twincam_camera_reopens_total", "counter", "Times the camera came back after going down.",
+              [](const FeedFigures &f) { return static_cast<double>(f.reopens); });
     PerCamera(out, cameras, "twincam_frames_read_total", "counter", "Frames read from the camera.",
               [](const FeedFigures &f) { return static_cast<double>(f.read); });
     PerCamera(out, cameras, "twincam_frames_missed_total", "counter",

@@ -8,12 +8,13 @@
 namespace twincam::serve {
 namespace {
 
-// The feed a path's camera id names, or nullptr: only the digits of an open
-// camera's id, nothing before or after them.
+// The feed a path's camera id names, or nullptr: only the digits of a served
+// camera's id, nothing before or after them. A camera that is down is
+// served all the same: its clients see "no signal" until it is back.
 CameraFeed *FeedOf(Served &served, std::string_view id) {
     if (id.empty() || id.size() > 3 || id.find_first_not_of("0123456789") != std::string_view::npos) return nullptr;
     const auto it = served.feeds.find(std::stoi(std::string(id)));
-    if (it == served.feeds.end() || it->second->Failed()) return nullptr;
+    if (it == served.feeds.end()) return nullptr;
     return it->second.get();
 }
 
@@ -71,7 +72,7 @@ Reply Route(Served &served, std::string_view method, std::string_view path) {
     const bool snapshot = Between(path, "/snapshot/", ".jpg", &id);
     if (snapshot || Between(path, "/stream/", "", &id)) {
         CameraFeed *feed = FeedOf(served, id);
-        if (feed == nullptr) return Text(404, "no such camera, or it is not delivering\n");
+        if (feed == nullptr) return Text(404, "no such camera\n");
         if (!snapshot) return Stream(served, feed, head);
         return Reply{200, "image/jpeg", "", {{"Cache-Control", "no-store"}},
                      head ? Reply::Body::kFixed : Reply::Body::kSnapshot, feed};

@@ -1,6 +1,7 @@
 #include "rtsp_server.h"
 
 #include <gst/app/gstappsrc.h>
+#include <gst/video/video-event.h>
 
 #include <cstdio>
 #include <deque>
@@ -34,20 +35,18 @@ struct RtspServer::Camera {
     std::mutex mutex;
     GstRTSPMedia *media = nullptr;  // the one running, not referenced
     GstElement *source = nullptr;   // its appsrc
+    GstElement *payloader = nullptr;
     int tap = 0;
     std::deque<std::pair<GstClockTime, Clock::time_point>> queued;  // pushed, by time
     std::deque<Clock::time_point> encoding;                        // in the encoder, in order
     GstClockTime lastSent = GST_CLOCK_TIME_NONE;
-    bool delivered = false;    // a frame went into source
-    bool sourceEnded = false;  // its end of stream sent
-    bool unmounted = false;
 
     void Push(GstElement *src, const FramePtr &frame);
     void Encoding(GstClockTime pts);
     void Sent(GstClockTime pts);
     void Configure(GstRTSPMedia *media);
     void Unprepared(GstRTSPMedia *ended);  // nullptr: whichever runs
-    bool EndIfFailed();
+    void KeyFrame();
 };
 
 // On the reading thread. Frames are wanted only while the media plays:
@@ -68,9 +67,23 @@ void RtspServer::Camera::Push(GstElement *src, const FramePtr &frame) {
         std::lock_guard<std::mutex> lock(mutex);
         queued.emplace_back(pts, frame->readAt);
         if (queued.size() > 64) queued.pop_front();
-        delivered = true;
     }
     gst_app_src_push_buffer(GST_APP_SRC(src), buffer);
+    // "No signal" comes twice a second: each a key frame, so that a client
+    // that joins during an outage has a picture at once.
+    if (frame->placeholder) KeyFrame();
+}
+
+// The encoder makes its next frame a key frame.
+void RtspServer::Camera::KeyFrame() {
+    GstElement *pay = nullptr;
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        if (payloader != nullptr) pay = GST_ELEMENT(gst_object_ref(payloader));
+    }
+    if (pay == nullptr) return;
+    gst_element_send_event(pay, gst_video_event_new_upstream_force_key_unit(GST_CLOCK_TIME_NONE, TRUE, 0));
+    gst_object_unref(pay);
 }
 
 // A frame the appsrc did not drop enters the encoder.
@@ -122,13 +135,12 @@ void RtspServer::Camera::Configure(GstRTSPMedia *media) {
         if (GstBuffer *b = ProbedBuffer(info)) static_cast<Camera *>(cam)->Sent(GST_BUFFER_PTS(b));
         return GST_PAD_PROBE_OK;
     });
-    gst_object_unref(pay);
     g_signal_connect(media, "unprepared", G_CALLBACK(+[](GstRTSPMedia *m, Camera *cam) { cam->Unprepared(m); }), this);
     {
         std::lock_guard<std::mutex> lock(mutex);
         this->media = media;
         source = src;
-        sourceEnded = delivered = false;
+        payloader = pay;
     }
     // Not under mutex: the reader holds the feed's taps while a tap takes it.
     const int id = feed->AddTap([this, src](const FramePtr &frame) { Push(src, frame); });
@@ -140,7 +152,7 @@ void RtspServer::Camera::Configure(GstRTSPMedia *media) {
 // The last client left (or the server stops): the encoder stops.
 void RtspServer::Camera::Unprepared(GstRTSPMedia *ended) {
     int id = 0;
-    GstElement *src = nullptr;
+    GstElement *src = nullptr, *pay = nullptr;
     {
         // A media that ends after its successor started leaves it alone.
         std::lock_guard<std::mutex> lock(mutex);
@@ -148,6 +160,7 @@ void RtspServer::Camera::Unprepared(GstRTSPMedia *ended) {
         media = nullptr;
         id = std::exchange(tap, 0);
         src = std::exchange(source, nullptr);
+        pay = std::exchange(payloader, nullptr);
         queued.clear();
         encoding.clear();
         lastSent = GST_CLOCK_TIME_NONE;
@@ -156,26 +169,7 @@ void RtspServer::Camera::Unprepared(GstRTSPMedia *ended) {
     // As in Configure, not under mutex; once it returns, no frame is pushed.
     if (id != 0) feed->RemoveTap(id);
     if (src != nullptr) gst_object_unref(src);
-}
-
-// A camera that failed delivers nothing more: its clients get the end of
-// the stream rather than a picture that stands still. A media that never
-// had a frame (made for a client that asked as the camera failed) fails
-// instead: its client would wait for a first frame for ever. True the
-// first time.
-bool RtspServer::Camera::EndIfFailed() {
-    std::lock_guard<std::mutex> lock(mutex);
-    if (!feed->Failed()) return false;
-    if (source != nullptr && !std::exchange(sourceEnded, true)) {
-        if (delivered) {
-            gst_app_src_end_of_stream(GST_APP_SRC(source));
-        } else {
-            GError *error = g_error_new(GST_RESOURCE_ERROR, GST_RESOURCE_ERROR_READ, "camera %d failed", feed->id());
-            gst_element_post_message(source, gst_message_new_error(GST_OBJECT(source), error, nullptr));
-            g_error_free(error);
-        }
-    }
-    return !std::exchange(unmounted, true);
+    if (pay != nullptr) gst_object_unref(pay);
 }
 
 namespace {
@@ -242,13 +236,6 @@ void RtspServer::Connected(GstRTSPClient *client) {
                      }),
                      this);
     g_signal_connect(client, "closed", G_CALLBACK(+[](GstRTSPClient *c, RtspServer *self) { self->Closed(c); }), this);
-    // A camera that failed since the last tick is gone already.
-    auto gone = +[](GstRTSPClient *, GstRTSPContext *ctx, RtspServer *self) {
-        Camera *camera = self->CameraAt(ctx->uri ? ctx->uri->abspath : nullptr);
-        return camera != nullptr && camera->feed->Failed() ? GST_RTSP_STS_NOT_FOUND : GST_RTSP_STS_OK;
-    };
-    g_signal_connect(client, "pre-describe-request", G_CALLBACK(gone), this);
-    g_signal_connect(client, "pre-setup-request", G_CALLBACK(gone), this);
 }
 
 bool RtspServer::Admit(GstRTSPClient *client) {
@@ -265,7 +252,10 @@ void RtspServer::Playing(GstRTSPClient *client, const char *path, bool playing) 
     if (it == clients_.end() || camera == nullptr) return;
     std::set<int> &cameras = it->second.playing;
     const int id = camera->feed->id();
-    if (playing && cameras.insert(id).second) ++camera->feed->rtspClients;
+    if (playing && cameras.insert(id).second) {
+        ++camera->feed->rtspClients;
+        camera->KeyFrame();  // a picture at once, not at the next key frame
+    }
     if (!playing && cameras.erase(id) > 0) --camera->feed->rtspClients;
     if (cameras.empty()) it->second.idleSince = Clock::now();
 }
@@ -279,7 +269,7 @@ void RtspServer::Closed(GstRTSPClient *client) {
 }
 
 // Every half second: connections that play nothing hold a slot for nobody
-// and are closed after a while; the streams of a failed camera end.
+// and are closed after a while.
 void RtspServer::CloseIdle() {
     const Clock::time_point deadline = Clock::now() - std::chrono::seconds(settings_.setupSeconds);
     std::vector<GstRTSPClient *> idle;
@@ -293,13 +283,6 @@ void RtspServer::CloseIdle() {
     for (GstRTSPClient *client : idle) {
         gst_rtsp_client_close(client);
         g_object_unref(client);
-    }
-    for (auto &camera : cameras_) {
-        if (!camera->EndIfFailed()) continue;
-        // New clients of a failed camera get 404, as on the HTTP side.
-        GstRTSPMountPoints *mounts = gst_rtsp_server_get_mount_points(server_);
-        gst_rtsp_mount_points_remove_factory(mounts, MountPath(camera->feed->id()).c_str());
-        g_object_unref(mounts);
     }
 }
 
@@ -340,9 +323,7 @@ bool RtspServer::Start(std::string *error) {
     loop_ = g_main_loop_new(context_, FALSE);
     if (!Listen(error)) return false;
     GstRTSPMountPoints *mounts = gst_rtsp_server_get_mount_points(server_);
-    for (auto &[id, feed] : served_.feeds) {
-        if (!feed->Failed()) Mount(feed.get(), mounts);
-    }
+    for (auto &[id, feed] : served_.feeds) Mount(feed.get(), mounts);
     g_object_unref(mounts);
     // Sessions whose client vanished expire; idle connections are closed.
     GstRTSPSessionPool *pool = gst_rtsp_server_get_session_pool(server_);

@@ -51,6 +51,7 @@ std::optional<int> ParseOptions(int argc, char **argv, Options *opt) {
     app.add_option("--rtsp", opt->rtsp, "HOST:PORT to serve RTSP on, rtsp://HOST:PORT/cam<ID> (port 0 picks a free "
                    "one), or off")
         ->capture_default_str();
+    common::AddReopenOption(app, opt->reopenMaxSeconds);
     common::AddH264Options(app, opt->h264);
     AddLimits(app, opt->limits);
     if (const std::optional<int> exit = common::ParseCommandLine(app, argc, argv)) return exit;

@@ -32,6 +32,7 @@ struct Options : common::CameraOptions {
     std::string rtspHost;  // from rtsp
     int rtspPort = 0;
     common::H264Options h264;
+    double reopenMaxSeconds = 5;  // the longest wait between tries to reopen a camera that is down
 };
 
 // Fills *opt from the command line. Returns the exit code when there is

@@ -55,6 +55,27 @@ double PhaseFromEnvironment(int32_t id) {
     return phase != nullptr ? std::strtod(phase, nullptr) : 0.0;
 }
 
+// A camera unplugged for a while: from `at` after its first open, for `span`.
+struct Unplug {
+    double atS = 0, forS = -1;  // a negative span: never
+};
+
+// TWINCAM_SIM_UNPLUG_<ID>=AT+FOR, in seconds; anything else leaves it plugged, said once.
+Unplug UnplugFromEnvironment(int32_t id) {
+    const char *name = id == 0 ? "TWINCAM_SIM_UNPLUG_0" : "TWINCAM_SIM_UNPLUG_1";
+    const char *text = std::getenv(name);
+    Unplug unplug;
+    if (text == nullptr) return unplug;
+    char *plus = nullptr, *end = nullptr;
+    const double at = std::strtod(text, &plus);
+    const double span = plus != text && *plus == '+' ? std::strtod(plus + 1, &end) : -1;
+    if (end == nullptr || end == plus + 1 || *end != '\0' || !(at >= 0) || !(span >= 0)) {
+        std::fprintf(stderr, "twincam-sim: ignoring %s='%s': it is AT+FOR in seconds, e.g. 2.5+3\n", name, text);
+        return unplug;
+    }
+    return Unplug{at, span};
+}
+
 bool StampFromEnvironment() {
     const char *stamp = std::getenv("TWINCAM_SIM_STAMP");
     return stamp == nullptr || std::strcmp(stamp, "0") != 0;
@@ -72,6 +93,8 @@ struct Service {
     // fall due at the same instants, whenever each was opened, but for a phase.
     Clock::time_point origin = Clock::now();
     double phaseMs[kCameras] = {PhaseFromEnvironment(0), PhaseFromEnvironment(1)};
+    Unplug unplug[kCameras] = {UnplugFromEnvironment(0), UnplugFromEnvironment(1)};
+    Clock::time_point firstOpen[kCameras] = {};  // zero until the camera's first open
 };
 
 Service &TheService() {
@@ -80,6 +103,22 @@ Service &TheService() {
 }
 
 bool Known(int32_t id) { return id >= 0 && id < kCameras; }
+
+// Whether camera id is unplugged now; its clock starts at its first open.
+// With the service's mutex held.
+bool Unplugged(int32_t id) {
+    Service &s = TheService();
+    const Unplug &u = s.unplug[id];
+    if (u.forS < 0) return false;
+    if (s.firstOpen[id] == Clock::time_point{}) s.firstOpen[id] = Clock::now();
+    const double since = std::chrono::duration<double>(Clock::now() - s.firstOpen[id]).count();
+    return since >= u.atS && since < u.atS + u.forS;
+}
+
+// A wedged driver: the call never returns.
+[[noreturn]] void Hang() {
+    for (;;) std::this_thread::sleep_for(std::chrono::hours(1));
+}
 
 // The latest instant, at or before now, at which a frame of camera id at fps
 // falls due on the board clock. With the service's mutex held.
@@ -139,7 +178,7 @@ int32_t ServiceOpen(int32_t id) {
     bool stamp = true;
     {
         std::lock_guard<std::mutex> lock(TheService().mutex);
-        if (!TheService().initialized || !Known(id)) return Finish(TWINCAM_SIM_OP_OPEN, id, 0);
+        if (!TheService().initialized || !Known(id) || Unplugged(id)) return Finish(TWINCAM_SIM_OP_OPEN, id, 0);
         if (TheService().cameras[id].open) return Finish(TWINCAM_SIM_OP_OPEN, id, 1);
         source = TheService().source[id];
         stamp = TheService().stamp;
@@ -264,12 +303,13 @@ int32_t ServiceRead(int32_t id, void *data, int32_t *size) {
     call.arg[0] = size != nullptr ? *size : 0;
     int32_t fault = TWINCAM_SIM_READ_FAIL;
     const bool faulted = TakeFault(TWINCAM_SIM_OP_READ, &fault);
+    if (faulted && fault == TWINCAM_SIM_READ_HANG) Hang();
     std::shared_ptr<Scene> scene;
     uint64_t sequence = 0;
     Clock::time_point due{};
     {
         std::lock_guard<std::mutex> lock(TheService().mutex);
-        const bool ready = TheService().initialized && Known(id) && TheService().cameras[id].open;
+        const bool ready = TheService().initialized && Known(id) && TheService().cameras[id].open && !Unplugged(id);
         Sensor *camera = ready ? &TheService().cameras[id] : nullptr;
         const int32_t bytes = ready ? FrameBytes(camera->width, camera->height) : 0;
         if (!ready || data == nullptr || size == nullptr || *size < bytes ||
@@ -316,7 +356,11 @@ void ServiceReset() {
     TheService().initialized = false;
     for (Sensor &camera : TheService().cameras) camera = Sensor{};
     TheService().paced = PaceFromEnvironment();
-    for (int32_t id = 0; id < kCameras; ++id) TheService().phaseMs[id] = PhaseFromEnvironment(id);
+    for (int32_t id = 0; id < kCameras; ++id) {
+        TheService().phaseMs[id] = PhaseFromEnvironment(id);
+        TheService().unplug[id] = UnplugFromEnvironment(id);
+        TheService().firstOpen[id] = Clock::time_point{};
+    }
     TheService().stamp = StampFromEnvironment();
     for (int32_t id = 0; id < kCameras; ++id) {
         TheService().source[id] = SourceFromEnvironment(id);
@@ -356,5 +400,14 @@ extern "C" TWINCAM_SIM_EXPORT int twincam_sim_set_source(int32_t id, const char 
     std::lock_guard<std::mutex> lock(TheService().mutex);
     TheService().source[id] = path != nullptr ? path : "";
     TheService().reported[id].clear();
+    return 0;
+}
+
+extern "C" TWINCAM_SIM_EXPORT int twincam_sim_set_unplug(int32_t id, double at_s, double for_s) {
+    using namespace twincam::sim;
+    if (!Known(id)) return -1;
+    std::lock_guard<std::mutex> lock(TheService().mutex);
+    TheService().unplug[id] = Unplug{at_s, for_s};
+    TheService().firstOpen[id] = Clock::time_point{};
     return 0;
 }

@@ -74,8 +74,9 @@ bool ParseFault(const std::string &item, Fault *fault, std::string *why) {
             if (value == "short") fault->value = TWINCAM_SIM_READ_SHORT;
             else if (value == "long") fault->value = TWINCAM_SIM_READ_LONG;
             else if (value == "drop") fault->value = TWINCAM_SIM_READ_DROP;
+            else if (value == "hang") fault->value = TWINCAM_SIM_READ_HANG;
             else {
-                *why = "'" + item + "': a read fault is fail, short, long or drop";
+                *why = "'" + item + "': a read fault is fail, short, long, drop or hang";
                 return false;
             }
             return true;

@@ -98,7 +98,8 @@ enum {
     TWINCAM_SIM_READ_FAIL = 0,  /* the read fails */
     TWINCAM_SIM_READ_SHORT = 1, /* succeeds one byte short of the frame */
     TWINCAM_SIM_READ_LONG = 2,  /* succeeds reporting one byte more than the frame */
-    TWINCAM_SIM_READ_DROP = 3   /* the sensor loses the frame due: the read gets the next one */
+    TWINCAM_SIM_READ_DROP = 3,  /* the sensor loses the frame due: the read gets the next one */
+    TWINCAM_SIM_READ_HANG = 4   /* the read never returns, as a wedged driver's */
 };
 
 /* Makes the nth call (1-based, counted since the last reset) of op fail.
@@ -111,7 +112,7 @@ int twincam_sim_fault(twincam_sim_op op, uint32_t nth, int32_t value);
 /* Replaces the schedule by one written as in TWINCAM_SIM_FAULTS: a comma-
  * separated list of OP@N or OP@N=VALUE, OP one of init, status, open,
  * setprop, read, close, malloc, free; VALUE a status (status), fail, short,
- * long or drop (read), an error code (malloc, free). Returns 0; on a malformed schedule
+ * long, drop or hang (read), an error code (malloc, free). Returns 0; on a malformed schedule
  * returns -1, keeps the old one and describes the fault in err. */
 int twincam_sim_set_faults(const char *schedule, char *err, size_t errlen);
 void twincam_sim_clear_faults(void);
@@ -162,6 +163,14 @@ int twincam_sim_set_phase(int32_t id, double ms);
  * standard error and the camera does not open. Frames carry the stamp
  * unless TWINCAM_SIM_STAMP=0. Returns 0, or -1 for another id. */
 int twincam_sim_set_source(int32_t id, const char *path);
+
+/* Unplugs camera 0 or 1 for a while, as a loose cable does: from at_s
+ * seconds after its first open (the first OpenCamera call, whatever its
+ * result) for for_s seconds, its reads and opens fail; then it works again.
+ * A negative for_s never unplugs it. TWINCAM_SIM_UNPLUG_0 and
+ * TWINCAM_SIM_UNPLUG_1 set it from the environment as AT+FOR, e.g. "2.5+3".
+ * Returns 0, or -1 for another id. */
+int twincam_sim_set_unplug(int32_t id, double at_s, double for_s);
 
 /* ---- Frame stamp ------------------------------------------------------------
  * Every simulated frame at least 128 pixels wide carries in its top rows 64

@@ -1,0 +1,105 @@
+#include "service_notify.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+#if TWINCAM_WITH_SYSTEMD
+#include <systemd/sd-daemon.h>
+#endif
+
+namespace twincam::serve {
+namespace {
+
+void Notify(const std::string &state) {
+#if TWINCAM_WITH_SYSTEMD
+    sd_notify(0, state.c_str());
+#else
+    (void)state;
+#endif
+}
+
+// Half the unit's watchdog period, or zero when it has none.
+Clock::duration PingEvery() {
+#if TWINCAM_WITH_SYSTEMD
+    uint64_t usec = 0;
+    if (sd_watchdog_enabled(0, &usec) > 0 && usec > 0) return std::chrono::microseconds(usec / 2);
+#endif
+    return Clock::duration::zero();
+}
+
+}  // namespace
+
+int StuckCamera(const std::vector<CameraFeed *> &feeds, Clock::duration limit, Clock::duration *stuckFor) {
+    const Clock::time_point now = Clock::now();
+    for (CameraFeed *feed : feeds) {
+        *stuckFor = feed->StuckFor(now);
+        if (*stuckFor > limit) return feed->id();
+    }
+    return -1;
+}
+
+ServiceNotifier::ServiceNotifier(std::vector<CameraFeed *> feeds, Clock::duration stuckLimit,
+                                 std::function<bool()> answers)
+    : feeds_(std::move(feeds)), stuckLimit_(stuckLimit), answers_(std::move(answers)) {}
+
+std::string ServiceNotifier::Status() const {
+    std::string status = "STATUS=";
+    for (CameraFeed *feed : feeds_) {
+        status += (status.back() == '=' ? "" : ", ") + std::string("camera ") + std::to_string(feed->id()) +
+                  (feed->up() ? " delivering" : " reconnecting");
+    }
+    return status;
+}
+
+void ServiceNotifier::Ready() {
+    if (std::getenv("NOTIFY_SOCKET") == nullptr) return;
+    Notify("READY=1\n" + Status());
+    const Clock::duration every = PingEvery();
+    thread_ = std::thread([this, every] { Run(every); });
+}
+
+bool ServiceNotifier::Healthy() {
+    Clock::duration stuckFor{};
+    const int stuck = StuckCamera(feeds_, stuckLimit_, &stuckFor);
+    const bool answers = stuck < 0 && answers_();
+    if (stuck >= 0 && !saidUnhealthy_) {
+        std::fprintf(stderr, "twincam-serve: camera %d has been inside one library call for %.1f s: no more "
+                     "watchdog pings, so that the service manager restarts the server\n",
+                     stuck, std::chrono::duration<double>(stuckFor).count());
+    } else if (stuck < 0 && !answers && !saidUnhealthy_) {
+        std::fprintf(stderr, "twincam-serve: the HTTP side does not answer: no watchdog ping\n");
+    }
+    saidUnhealthy_ = stuck >= 0 || !answers;
+    return !saidUnhealthy_;
+}
+
+// The state once a second (a change shows within one), and the pings.
+void ServiceNotifier::Run(Clock::duration every) {
+    const Clock::duration tick = every > Clock::duration::zero() ? std::min<Clock::duration>(every, std::chrono::seconds(1))
+                                                                 : std::chrono::seconds(1);
+    std::string said;
+    Clock::time_point pingAt = Clock::now();
+    std::unique_lock<std::mutex> lock(mutex_);
+    while (!wake_.wait_for(lock, tick, [this] { return stopping_; })) {
+        lock.unlock();
+        if (const std::string status = Status(); status != said) Notify(said = status);
+        if (every > Clock::duration::zero() && Clock::now() >= pingAt) {
+            if (Healthy()) Notify("WATCHDOG=1");
+            pingAt = Clock::now() + every - tick / 2;
+        }
+        lock.lock();
+    }
+}
+
+void ServiceNotifier::Stopping() {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (stopping_) return;
+        stopping_ = true;
+    }
+    wake_.notify_all();
+    if (thread_.joinable()) thread_.join();
+    if (std::getenv("NOTIFY_SOCKET") != nullptr) Notify("STOPPING=1");
+}
+
+}  // namespace twincam::serve

@@ -1,0 +1,55 @@
+// What systemd is told of the server through its notification socket:
+// ready once it listens, each camera's state, a watchdog ping at half the
+// unit's WatchdogSec while it is healthy, and that it is stopping. Healthy:
+// the HTTP side answers, and no camera's reader has been inside one call
+// into the library past the stuck limit (a wedged driver stops the pings,
+// and systemd restarts the process). Without NOTIFY_SOCKET nothing runs.
+#ifndef TWINCAM_SERVE_SERVICE_NOTIFY_H
+#define TWINCAM_SERVE_SERVICE_NOTIFY_H
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "camera_feed.h"
+
+namespace twincam::serve {
+
+// The camera whose reader has been in one library call longer than limit, or -1.
+int StuckCamera(const std::vector<CameraFeed *> &feeds, Clock::duration limit, Clock::duration *stuckFor);
+
+class ServiceNotifier {
+public:
+    // answers: whether the HTTP side answers a request now.
+    ServiceNotifier(std::vector<CameraFeed *> feeds, Clock::duration stuckLimit, std::function<bool()> answers);
+    ~ServiceNotifier() { Stopping(); }
+    ServiceNotifier(const ServiceNotifier &) = delete;
+    ServiceNotifier &operator=(const ServiceNotifier &) = delete;
+
+    // READY=1 and the cameras' state; then pings and state changes until Stopping.
+    void Ready();
+    void Stopping();
+
+private:
+    void Run(Clock::duration every);
+    bool Healthy();
+    std::string Status() const;
+
+    const std::vector<CameraFeed *> feeds_;
+    const Clock::duration stuckLimit_;
+    const std::function<bool()> answers_;
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    bool stopping_ = false;
+    bool saidUnhealthy_ = false;
+    std::thread thread_;
+};
+
+}  // namespace twincam::serve
+
+#endif  // TWINCAM_SERVE_SERVICE_NOTIFY_H

@@ -9,29 +9,17 @@ Usage: reopen.py SERVE_TOOL OUTAGE_SECONDS"""
 import os
 import re
 import socket
-import subprocess
 import sys
 import time
+
+from served import cpu_seconds, start
 
 tool, outage = sys.argv[1], float(sys.argv[2])
 unplug_at = 2.0
 env = dict(os.environ, TWINCAM_SIM_UNPLUG_0="%g+%g" % (unplug_at, outage))
 started = time.monotonic()  # the camera opens just before the server listens
-proc = subprocess.Popen([tool, "--listen", "127.0.0.1:0", "--rtsp", "off", "--camera", "0", "--size", "1280x720"],
-                        stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True, env=env)
-port = None
-for line in proc.stdout:
-    m = re.search(r"http://127\.0\.0\.1:(\d+)/", line)
-    if m:
-        port = int(m.group(1))
-        break
-tick = os.sysconf("SC_CLK_TCK")
-
-
-def cpu_seconds():
-    with open("/proc/%d/stat" % proc.pid) as f:
-        fields = f.read().rsplit(")", 1)[1].split()
-    return (int(fields[11]) + int(fields[12])) / tick
+proc, ports = start(tool, ["--rtsp", "off", "--camera", "0", "--size", "1280x720"], env)
+port = ports["http"]
 
 
 def stamped(jpeg):
@@ -50,9 +38,9 @@ while time.monotonic() < deadline and first_after is None:
     buf += sock.recv(1 << 16)
     now = time.monotonic()
     if down_cpu is None and now > started + unplug_at + outage / 4:
-        before, t0 = cpu_seconds(), now
+        before, t0 = cpu_seconds(proc), now
         time.sleep(outage / 2)
-        down_cpu = (cpu_seconds() - before) / (time.monotonic() - t0)
+        down_cpu = (cpu_seconds(proc) - before) / (time.monotonic() - t0)
         buf = b""
         continue
     while True:
@@ -65,4 +53,4 @@ while time.monotonic() < deadline and first_after is None:
             first_after = time.monotonic() - returned
 proc.terminate()
 proc.wait()
-print("%.3f %.2f" % (down_cpu or -1, first_after if first_after is not None else -1))
+print("%.3f %.2f" % (-1 if down_cpu is None else down_cpu, -1 if first_after is None else first_after))

@@ -14,30 +14,17 @@ import threading
 import time
 import urllib.request
 
+from served import cpu_seconds, start
+
 tool, seconds = sys.argv[1], float(sys.argv[2])
-proc = subprocess.Popen([tool, "--listen", "127.0.0.1:0", "--rtsp", "127.0.0.1:0", "--size", "1280x720", "--fps", "30"],
-                        stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
-http = rtsp = None
-for line in proc.stdout:
-    m = re.search(r"(http|rtsp)://127\.0\.0\.1:(\d+)/", line)
-    if m and m.group(1) == "http":
-        http = int(m.group(2))
-    elif m:
-        rtsp = int(m.group(2))
-        break
-tick = os.sysconf("SC_CLK_TCK")
-
-
-def cpu_seconds():
-    with open("/proc/%d/stat" % proc.pid) as f:
-        fields = f.read().rsplit(")", 1)[1].split()
-    return (int(fields[11]) + int(fields[12])) / tick
+proc, ports = start(tool, ["--rtsp", "127.0.0.1:0", "--size", "1280x720", "--fps", "30"])
+http, rtsp = ports["http"], ports["rtsp"]
 
 
 def cores(span):
-    before = cpu_seconds()
+    before = cpu_seconds(proc)
     time.sleep(span)
-    return (cpu_seconds() - before) / span
+    return (cpu_seconds(proc) - before) / span
 
 
 def stats():

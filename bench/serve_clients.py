@@ -15,15 +15,11 @@ import sys
 import threading
 import time
 
+from served import start
+
 tool, seconds, attackers = sys.argv[1], float(sys.argv[2]), int(sys.argv[3])
-proc = subprocess.Popen([tool, "--listen", "127.0.0.1:0", "--rtsp", "off", "--size", "1280x720", "--fps", "30"],
-                        stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
-port = None
-for line in proc.stdout:
-    m = re.search(r"http://127\.0\.0\.1:(\d+)/", line)
-    if m:
-        port = int(m.group(1))
-        break
+proc, ports = start(tool, ["--rtsp", "off", "--size", "1280x720", "--fps", "30"])
+port = ports["http"]
 
 
 def connect(source):

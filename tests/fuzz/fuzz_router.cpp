@@ -12,7 +12,7 @@ namespace {
 twincam::serve::Served &TheServed() {
     static twincam::serve::Served served;
     if (served.feeds.empty()) {
-        for (int id : {0, 1}) served.feeds.emplace(id, std::make_unique<twincam::serve::CameraFeed>(id, 80));
+        for (int id : {0, 1}) served.feeds.emplace(id, std::make_unique<twincam::serve::CameraFeed>(id, 80, twincam::common::CameraLink::Settings{30, 640, 480}));
     }
     return served;
 }

@@ -659,7 +659,7 @@ TEST_F(Serve, UnpluggedCameraComesBackToTheClientsThatStayed) {
     const fs::path d = dir_ / "ffmpeg";
     fs::create_directories(d);
     const pid_t player = *TWINCAM_FFMPEG ? twincam::test::Spawn({TWINCAM_FFMPEG, "-v", "error", "-timeout", "10000000",
-                                                                  "-rtsp_transport", "tcp", "-i", RtspUrl(0), "-t", "9",
+                                                                  "-rtsp_transport", "tcp", "-i", RtspUrl(0), "-frames:v", "150",
                                                                   "-fps_mode", "passthrough", "-f", "rawvideo", "-pix_fmt",
                                                                   "nv12", (d / "out.nv12").string()}, d)
                                            : -1;

@@ -654,7 +654,7 @@ size_t Count(const std::string &text, const std::string &what) {
 // get "no signal" at least once a second meanwhile and the camera's frames
 // again after; the metrics and the log tell of one failure and one return.
 TEST_F(Serve, UnpluggedCameraComesBackToTheClientsThatStayed) {
-    const int port = Start({"--camera", "0", "--reopen-max", "1"}, true, "640x480", {"TWINCAM_SIM_UNPLUG_0=2+3"});
+    const int port = Start({"--camera", "0", "--reopen-max", "1"}, true, "640x480", {"TWINCAM_SIM_PACE=1", "TWINCAM_SIM_UNPLUG_0=2+3"});
     httplib::Client client("127.0.0.1", port);
     const fs::path d = dir_ / "ffmpeg";
     fs::create_directories(d);
@@ -703,7 +703,7 @@ TEST_F(Serve, UnpluggedCameraComesBackToTheClientsThatStayed) {
 // A camera that is not there at start is served all the same: "no signal"
 // (not 404) until it appears, then its frames.
 TEST_F(Serve, CameraMissingAtStartIsServedOnceItAppears) {
-    const int port = Start({"--camera", "1"}, true, "640x480", {"TWINCAM_SIM_UNPLUG_1=0+2"});
+    const int port = Start({"--camera", "1"}, true, "640x480", {"TWINCAM_SIM_PACE=1", "TWINCAM_SIM_UNPLUG_1=0+2"});
     httplib::Client client("127.0.0.1", port);
     auto first = client.Get("/snapshot/1.jpg");
     ASSERT_TRUE(first);
@@ -735,7 +735,8 @@ TEST_F(Serve, WatchdogPingsStopWhenAReadHangsAndSigtermStillEndsIt) {
     setsockopt(sock, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
     // The 60th read, 2 s in, never returns.
     Start({"--camera", "0"}, true, "640x480",
-          {"NOTIFY_SOCKET=" + socketPath.string(), "WATCHDOG_USEC=1000000", "TWINCAM_SIM_FAULTS=read@60=hang"});
+          {"TWINCAM_SIM_PACE=1", "NOTIFY_SOCKET=" + socketPath.string(), "WATCHDOG_USEC=1000000",
+           "TWINCAM_SIM_FAULTS=read@60=hang"});
     std::vector<std::pair<std::string, double>> said;
     Clock::time_point ready{};
     const Clock::time_point start = Clock::now();

@@ -123,16 +123,15 @@ std::string Mp4Video::Start(Pipeline &cam, const Frame &first) {
 }
 
 std::string Mp4Video::Failure(const Pipeline &cam, int camera, const std::string &error) {
-    return "mp4: camera " + std::to_string(camera) + ": writing " + cam.saved->Location() + " failed: " +
-           (error.empty() ? "the encoder stopped" : error);
+    return "mp4: camera " + std::to_string(camera) + ": writing " + cam.saved->Location() + " failed: " + error;
 }
 
 std::string Mp4Video::Push(Pipeline &cam, const FramePtr &frame) {
     if (std::string error = common::BusError(cam.pipeline, 0); !error.empty()) return Failure(cam, frame->camera, error);
     GstBuffer *buffer = common::WrapFrame(frame);
     GST_BUFFER_PTS(buffer) = static_cast<GstClockTime>(Nanoseconds(frame->readAt) - cam.firstNs);
-    if (gst_app_src_push_buffer(GST_APP_SRC(cam.source), buffer) != GST_FLOW_OK) {
-        return Failure(cam, frame->camera, common::BusError(cam.pipeline, 0));
+    if (const std::string error = common::PushWaiting(cam.pipeline, cam.source, buffer, kQueuedFrames); !error.empty()) {
+        return Failure(cam, frame->camera, error);
     }
     return {};
 }

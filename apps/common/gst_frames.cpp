@@ -22,9 +22,22 @@ void ConfigureFrameSource(GstElement *appsrc, int width, int height, int fps, in
                                         "height", G_TYPE_INT, height, "framerate", GST_TYPE_FRACTION, fps, 1,
                                         nullptr);
     g_object_set(appsrc, "caps", caps, "format", GST_FORMAT_TIME, "is-live", live, "max-buffers",
-                 static_cast<guint64>(maxBuffers), "max-bytes", static_cast<guint64>(0), "block", !live,
+                 static_cast<guint64>(maxBuffers), "max-bytes", static_cast<guint64>(0), "block", FALSE,
                  "leaky-type", live ? GST_APP_LEAKY_TYPE_DOWNSTREAM : GST_APP_LEAKY_TYPE_NONE, nullptr);
     gst_caps_unref(caps);
+}
+
+std::string PushWaiting(GstElement *pipeline, GstElement *appsrc, GstBuffer *buffer, int maxBuffers) {
+    while (gst_app_src_get_current_level_buffers(GST_APP_SRC(appsrc)) >= static_cast<guint64>(maxBuffers)) {
+        if (std::string error = BusError(pipeline, 0); !error.empty()) {
+            gst_buffer_unref(buffer);
+            return error;
+        }
+        g_usleep(2000);
+    }
+    if (gst_app_src_push_buffer(GST_APP_SRC(appsrc), buffer) == GST_FLOW_OK) return "";
+    const std::string error = BusError(pipeline, 0);
+    return error.empty() ? "the encoder stopped" : error;
 }
 
 std::string CheckH264Pipeline(std::initializer_list<const char *> elements, const std::string &encoder) {

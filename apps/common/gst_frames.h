@@ -21,10 +21,16 @@ GstBuffer *WrapFrame(FramePtr frame);
 
 // Readies an appsrc for NV12 frames of this size and rate, at most
 // maxBuffers of them queued. Past that, for a live view the oldest is
-// dropped (a viewer wants the newest); for a recording a push waits (it
-// wants every frame, and the frames carry their own times).
+// dropped (a viewer wants the newest); a recording wants every frame (and
+// the frames carry their own times), so its writer waits with PushWaiting.
 enum class FrameUse { kLiveView, kRecording };
 void ConfigureFrameSource(GstElement *appsrc, int width, int height, int fps, int maxBuffers, FrameUse use);
+
+// Pushes a buffer into an appsrc readied for kRecording, waiting while
+// maxBuffers are queued; gives up (and frees the buffer) once the pipeline
+// posts an error, which it returns: a pipeline that failed (a full disk)
+// never takes the queue, and a push that blocked would wait for ever.
+std::string PushWaiting(GstElement *pipeline, GstElement *appsrc, GstBuffer *buffer, int maxBuffers);
 
 // Whether a pipeline of these elements around the H.264 encoder fragment
 // can be made: "", or which element is missing (and its package), or what

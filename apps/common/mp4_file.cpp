@@ -71,17 +71,32 @@ Mp4Saved::Mp4Saved(GstElement *pipeline) {
 }
 
 Mp4Saved::~Mp4Saved() {
-    for (File &f : files_) gst_object_unref(f.sink);
+    for (File &f : files_) Forget(f);
+}
+
+void Mp4Saved::Forget(File &file) {
+    GstPad *pad = gst_element_get_static_pad(file.sink, "sink");
+    gst_pad_remove_probe(pad, file.probe);
+    gst_object_unref(pad);
+    gst_object_unref(file.sink);
 }
 
 void Mp4Saved::Watch(GstElement *sink) {
     File *file = nullptr;
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        file = &files_.emplace_back(File{this, GST_ELEMENT(gst_object_ref(sink)), 0, {}});
+        // A file three pieces back is long closed: summed up, so a long recording keeps a short list.
+        if (files_.size() >= 3) {
+            frames_ += WholeFrames(files_.front());
+            bytes_ += static_cast<long long>(files_.front().written);
+            ++files_done_;
+            Forget(files_.front());
+            files_.pop_front();
+        }
+        file = &files_.emplace_back(File{this, GST_ELEMENT(gst_object_ref(sink)), 0, {}, 0});
     }
     GstPad *pad = gst_element_get_static_pad(sink, "sink");
-    gst_pad_add_probe(
+    const gulong probe = gst_pad_add_probe(
         pad,
         static_cast<GstPadProbeType>(GST_PAD_PROBE_TYPE_BUFFER | GST_PAD_PROBE_TYPE_BUFFER_LIST),
         [](GstPad *, GstPadProbeInfo *info, gpointer data) {
@@ -96,6 +111,8 @@ void Mp4Saved::Watch(GstElement *sink) {
         },
         file, nullptr);
     gst_object_unref(pad);
+    std::lock_guard<std::mutex> lock(mutex_);
+    file->probe = probe;
 }
 
 void Mp4Saved::Saw(File *file, GstBuffer *buffer) {
@@ -126,9 +143,21 @@ long Mp4Saved::WholeFrames(const File &file) {
     return frames;
 }
 
+long long Mp4Saved::Bytes() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    long long bytes = bytes_;
+    for (const File &f : files_) bytes += static_cast<long long>(f.written);
+    return bytes;
+}
+
+long Mp4Saved::Files() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return files_done_ + static_cast<long>(files_.size());
+}
+
 long Mp4Saved::Frames() const {
     std::lock_guard<std::mutex> lock(mutex_);
-    long frames = 0;
+    long frames = frames_;
     for (const File &f : files_) frames += WholeFrames(f);
     return frames;
 }

@@ -31,6 +31,9 @@ public:
 
     // Frames in fragments wholly on disk.
     long Frames() const;
+    // Bytes handed to the files, and files started.
+    long long Bytes() const;
+    long Files() const;
     // The file being written.
     std::string Location() const;
 
@@ -45,13 +48,17 @@ private:
         GstElement *sink;
         size_t written = 0;  // bytes handed to it
         std::vector<Fragment> fragments;
+        unsigned long probe = 0;
     };
     void Watch(GstElement *sink);
+    void Forget(File &file);  // with mutex_ held
     void Saw(File *file, GstBuffer *buffer);
     static long WholeFrames(const File &file);
 
     mutable std::mutex mutex_;
-    std::list<File> files_;
+    std::list<File> files_;  // the last few; older ones are summed up below
+    long frames_ = 0, files_done_ = 0;
+    long long bytes_ = 0;
 };
 
 }  // namespace twincam::common

@@ -10,7 +10,9 @@
 #include <cstring>
 #include <memory>
 
-#include "jpeg_stream.h"
+#include <fcntl.h>
+
+#include "mjpeg_response.h"
 
 namespace twincam::serve {
 namespace {
@@ -82,8 +84,8 @@ void OnCompleted(void *cls, MHD_Connection *connection, void **, MHD_RequestTerm
     static_cast<HttpServer *>(cls)->Answered(connection);
 }
 
-ssize_t ReadStream(void *cls, uint64_t, char *buf, size_t max) { return static_cast<JpegStream *>(cls)->Read(buf, max); }
-void FreeStream(void *cls) { delete static_cast<JpegStream *>(cls); }
+ssize_t ReadStream(void *cls, uint64_t, char *buf, size_t max) { return static_cast<MjpegResponse *>(cls)->Read(buf, max); }
+void FreeStream(void *cls) { delete static_cast<MjpegResponse *>(cls); }
 
 }  // namespace
 
@@ -126,7 +128,7 @@ void HttpServer::Stop() {
     if (daemon_ == nullptr) return;
     // Parked streams are woken and end; none may stay suspended when the
     // daemon stops.
-    for (auto &[id, feed] : served_.feeds) feed->EndStreams();
+    for (Channel *channel : served_.channels.all()) channel->jpeg().EndStreams();
     for (int wait = 0; wait < 200 && parked_.load() > 0; ++wait) std::this_thread::sleep_for(std::chrono::milliseconds(10));
     MHD_stop_daemon(daemon_);
     daemon_ = nullptr;
@@ -198,31 +200,48 @@ int HttpServer::Answer(MHD_Connection *connection, const char *url, const char *
         MHD_destroy_response(response);
         return queued;
     }
-    Reply reply = Route(served_, method, url);
+    const char *range = MHD_lookup_connection_value(connection, MHD_HEADER_KIND, MHD_HTTP_HEADER_RANGE);
+    Reply reply = Route(served_, method, url, range != nullptr ? range : "");
     return Send(connection, reply);
+}
+
+// A camera's JPEGs as the client's socket takes them: a stream, or one snapshot.
+MHD_Response *HttpServer::Pictures(MHD_Connection *connection, const Reply &reply) {
+    const bool multipart = reply.kind == Reply::Body::kStream;
+    auto *response = new MjpegResponse(
+        &reply.channel->jpeg(), multipart,
+        [this, connection] {
+            ++parked_;
+            MHD_suspend_connection(connection);
+        },
+        [this, connection] {
+            MHD_resume_connection(connection);
+            --parked_;
+        },
+        [this, multipart] {
+            if (multipart) EndStream(served_);
+        });
+    return MHD_create_response_from_callback(MHD_SIZE_UNKNOWN, 64 * 1024, &ReadStream, response, &FreeStream);
 }
 
 int HttpServer::Send(MHD_Connection *connection, Reply &reply) {
     MHD_Response *response = nullptr;
-    if (reply.kind == Reply::Body::kFixed) {
+    if (reply.kind == Reply::Body::kFile) {
+        // The file goes from the kernel's cache to the socket; libmicrohttpd closes it.
+        const int fd = open(reply.body.c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd >= 0) {
+            response = MHD_create_response_from_fd_at_offset64(static_cast<uint64_t>(reply.length), fd,
+                                                               static_cast<uint64_t>(reply.offset));
+        }
+        if (response == nullptr) {
+            if (fd >= 0) close(fd);
+            reply = Reply{404, "text/plain; charset=utf-8", "no such recording\n", {}};
+        }
+    } else if (reply.kind != Reply::Body::kFixed) {
+        response = Pictures(connection, reply);
+    }
+    if (response == nullptr) {
         response = MHD_create_response_from_buffer(reply.body.size(), reply.body.data(), MHD_RESPMEM_MUST_COPY);
-    } else {
-        const bool multipart = reply.kind == Reply::Body::kStream;
-        CameraFeed *feed = reply.feed;
-        auto *stream = new JpegStream(
-            feed, multipart,
-            [this, connection] {
-                ++parked_;
-                MHD_suspend_connection(connection);
-            },
-            [this, connection] {
-                MHD_resume_connection(connection);
-                --parked_;
-            },
-            [this, feed, multipart] {
-                if (multipart) EndStream(served_, feed);
-            });
-        response = MHD_create_response_from_callback(MHD_SIZE_UNKNOWN, 64 * 1024, &ReadStream, stream, &FreeStream);
     }
     MHD_add_response_header(response, MHD_HTTP_HEADER_CONTENT_TYPE, reply.type.c_str());
     for (const auto &[name, value] : reply.headers) MHD_add_response_header(response, name.c_str(), value.c_str());

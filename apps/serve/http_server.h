@@ -10,6 +10,7 @@
 #include <string>
 #include <thread>
 
+#include "front_end.h"
 #include "head_deadlines.h"
 #include "htpasswd.h"
 #include "router.h"
@@ -17,14 +18,15 @@
 
 struct MHD_Daemon;
 struct MHD_Connection;
+struct MHD_Response;
 
 namespace twincam::serve {
 
-class HttpServer {
+class HttpServer : public FrontEnd {
 public:
     // users: nullptr to serve everyone.
     HttpServer(Served &served, const Limits &limits, const Htpasswd *users);
-    ~HttpServer() { Stop(); }
+    ~HttpServer() override { Stop(); }
     HttpServer(const HttpServer &) = delete;
     HttpServer &operator=(const HttpServer &) = delete;
 
@@ -35,7 +37,7 @@ public:
     // Whether the address listened on is reachable only from this machine.
     bool loopback() const { return loopback_; }
     // Ends the streams, then closes every connection.
-    void Stop();
+    void Stop() override;
     // Whether a request to the listening port gets an answer within timeout.
     bool Answers(std::chrono::milliseconds timeout) const;
 
@@ -48,6 +50,7 @@ public:
 private:
     bool SignedIn(MHD_Connection *connection) const;
     int Send(MHD_Connection *connection, Reply &reply);
+    MHD_Response *Pictures(MHD_Connection *connection, const Reply &reply);
     void ExpireHeads();
 
     Served &served_;
@@ -58,7 +61,7 @@ private:
     std::string host_;
     int port_ = 0;
     bool loopback_ = false;
-    std::atomic<int> parked_{0};  // stream clients waiting for a JPEG
+    std::atomic<int> parked_{0};  // MJPEG clients waiting for a JPEG
     std::mutex mutex_;
     std::condition_variable stopping_;
     bool stopped_ = false;

@@ -1,16 +1,16 @@
-// twincam-serve: the cameras live in a browser. One reader reads every
-// camera in turn and hands each frame's dvpp buffer to that camera's
-// encoder, which turns the newest frame into a JPEG, once, and frees the
-// buffer; a frame a newer one replaces unencoded is freed then. Every
-// client of a camera gets the same JPEG. A slow client only ever waits for
-// the newest frame and holds up nobody else. A camera that fails is opened
-// again and again until it is back; its clients see "no signal" meanwhile.
+// twincam-serve: the cameras live in a browser, over RTSP and on disk. One
+// channel per camera owns its source (read, reopened while it is down, "no
+// signal" meanwhile) and its encoders, each running only while a front end
+// wants it: JPEG for the page's MJPEG and snapshots, one H.264 encoder for
+// RTSP and the recorder together. The front ends attach to the channels and
+// never reach into them. One reader steps every channel in turn.
 #include <unistd.h>
 
 #include <cstdio>
 #include <thread>
 
 #include "http_server.h"
+#include "recorder.h"
 #include "rtsp_service.h"
 #include "run_control.h"
 #include "serve_options.h"
@@ -30,30 +30,48 @@ bool LoadUsers(const Options &opt, std::optional<Htpasswd> *users) {
     return users->has_value();
 }
 
-// Every camera is served; one that does not open is tried again by the reader.
-std::vector<CameraFeed *> StartFeeds(const Options &opt, Served &served) {
-    const CameraLink::Settings camera{opt.fps, opt.width, opt.height, Seconds(opt.reopenMaxSeconds)};
-    std::vector<CameraFeed *> feeds;
-    for (int id : opt.cameras) {
-        auto feed = std::make_unique<CameraFeed>(id, opt.quality, camera);
-        feed->Start();
-        feeds.push_back(feed.get());
-        served.feeds.emplace(id, std::move(feed));
-    }
-    return feeds;
+Channel::Settings ChannelSettings(const Options &opt) {
+    return {{opt.fps, opt.width, opt.height, Seconds(opt.reopenMaxSeconds)},
+            opt.quality,
+            {EncoderFragment(opt.h264, opt.fps), opt.fps, opt.width, opt.height}};
 }
 
-void CloseFeeds(const std::vector<CameraFeed *> &feeds) {
-    for (CameraFeed *feed : feeds) {
-        if (!feed->Close()) std::fprintf(stderr, "twincam-serve: closing camera %d failed\n", feed->id());
+// What the server speaks and does, in the order they stop.
+struct FrontEnds {
+    std::unique_ptr<HttpServer> http;
+    std::unique_ptr<RtspService> rtsp;
+    std::unique_ptr<Recorder> recorder;
+
+    void Stop() {
+        for (FrontEnd *end : {static_cast<FrontEnd *>(http.get()), static_cast<FrontEnd *>(rtsp.get()),
+                              static_cast<FrontEnd *>(recorder.get())}) {
+            if (end != nullptr) end->Stop();
+        }
     }
+};
+
+// The recorder, HTTP, RTSP; false with *error when one cannot start.
+bool StartFrontEnds(const Options &opt, Channels &channels, Served &served, const Htpasswd *users, FrontEnds *ends,
+                    std::string *error) {
+    if (!opt.recordDir.empty()) {
+        ends->recorder = std::make_unique<Recorder>(
+            channels, Recorder::Settings{opt.recordDir, EncoderFragment(opt.h264, opt.fps), opt.recordSegmentSeconds,
+                                         opt.recordMaxAgeSeconds, opt.recordMaxBytesValue});
+        if (!ends->recorder->Start(error)) return false;
+        served.recordings = &ends->recorder->recordings();
+    }
+    ends->http = std::make_unique<HttpServer>(served, opt.limits, users);
+    if (!ends->http->Start(opt.host, opt.port, error)) return false;
+    ends->rtsp = StartRtsp(opt, channels, users, error);
+    return error->empty();
 }
 
-void Announce(const Options &opt, const HttpServer &http, const RtspService *rtsp, bool signIn) {
-    std::printf("twincam-serve: http://%s:%d/\n", opt.host.c_str(), http.port());
-    if (rtsp != nullptr) std::printf("twincam-serve: rtsp://%s:%d/\n", opt.rtspHost.c_str(), rtsp->port());
+void Announce(const Options &opt, const FrontEnds &ends, bool signIn) {
+    std::printf("twincam-serve: http://%s:%d/\n", opt.host.c_str(), ends.http->port());
+    if (ends.rtsp != nullptr) std::printf("twincam-serve: rtsp://%s:%d/\n", opt.rtspHost.c_str(), ends.rtsp->port());
+    if (ends.recorder != nullptr) std::printf("twincam-serve: recording into %s\n", opt.recordDir.c_str());
     std::fflush(stdout);
-    if (!http.loopback() && !signIn) {
+    if (!ends.http->loopback() && !signIn) {
         std::fprintf(stderr,
                      "twincam-serve: warning: listening on %s without --auth-file: anyone who can reach this "
                      "address sees the cameras\n",
@@ -61,37 +79,25 @@ void Announce(const Options &opt, const HttpServer &http, const RtspService *rts
     }
 }
 
-// A reader wedged inside a library call never returns, and the camera
-// cannot be closed while it holds the library: say which, and leave at once.
-void AwaitReader(std::thread &reader, const std::atomic<bool> &finished, const std::vector<CameraFeed *> &feeds) {
-    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(2500);
-    while (!finished.load() && Clock::now() < deadline) std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    if (finished.load()) return reader.join();
+// Reads until Ctrl-C or SIGTERM; then the front ends, then the reader. A
+// reader wedged inside a library call never returns, and the cameras cannot
+// be closed while it holds the library: say which, and leave at once.
+void Serve(const Options &opt, Channels &channels, FrontEnds &ends) {
+    channels.Read();
+    const Clock::duration stuckLimit =
+        std::max<Clock::duration>(std::chrono::seconds(2), std::chrono::milliseconds(10000 / opt.fps));
+    ServiceNotifier notifier(channels, stuckLimit, [&ends] { return ends.http->Answers(std::chrono::seconds(1)); });
+    notifier.Ready();
+    while (!g_stop.load()) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    notifier.Stopping();
+    ends.Stop();
+    if (channels.StopReading(std::chrono::milliseconds(2500))) return;
     Clock::duration stuckFor{};
-    const int stuck = StuckCamera(feeds, Clock::duration::zero(), &stuckFor);
+    const int stuck = channels.Stuck(Clock::duration::zero(), &stuckFor);
     std::fprintf(stderr, "twincam-serve: camera %d has been stuck inside a library call for %.1f s; exiting "
                  "without closing the cameras\n", stuck, std::chrono::duration<double>(stuckFor).count());
     std::fflush(nullptr);
     _exit(kExitFailure);
-}
-
-// Reads until Ctrl-C or SIGTERM; then clients first, then the reader.
-void Serve(const Options &opt, HttpServer &http, RtspService *rtsp, const std::vector<CameraFeed *> &feeds) {
-    std::atomic<bool> stopReading{false}, finished{false};
-    std::thread reader([&] {
-        ReadFeeds(feeds, stopReading);
-        finished.store(true);
-    });
-    const Clock::duration stuckLimit =
-        std::max<Clock::duration>(std::chrono::seconds(2), std::chrono::milliseconds(10000 / opt.fps));
-    ServiceNotifier notifier(feeds, stuckLimit, [&http] { return http.Answers(std::chrono::seconds(1)); });
-    notifier.Ready();
-    while (!g_stop.load()) std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    notifier.Stopping();
-    http.Stop();
-    if (rtsp != nullptr) rtsp->Stop();
-    stopReading.store(true);
-    AwaitReader(reader, finished, feeds);
 }
 
 }  // namespace
@@ -106,30 +112,26 @@ int main(int argc, char **argv) {
     // 2. Ctrl-C and SIGTERM shut down cleanly.
     InstallStopHandlers();
 
-    // 3. Open the cameras and start their encoders.
-    Served served;
-    served.maxStreams = opt.limits.maxStreams;
-    const std::vector<CameraFeed *> feeds = StartFeeds(opt, served);
+    // 3. A channel per camera; a camera that is not there is served all the same.
+    Channels channels(opt.cameras, ChannelSettings(opt));
+    channels.Start();
 
-    // 4. The servers, HTTP and RTSP, event-driven, within the limits.
-    HttpServer http(served, opt.limits, users ? &*users : nullptr);
-    std::string error;
-    std::unique_ptr<RtspService> rtsp;
-    if (http.Start(opt.host, opt.port, &error)) rtsp = StartRtsp(opt, served, users ? &*users : nullptr, &error);
-    if (!error.empty()) {
+    // 4. The front ends: the recorder, HTTP and RTSP, within the limits.
+    Served served(channels);
+    served.maxClients = opt.limits.maxClients;
+    FrontEnds ends;
+    if (std::string error; !StartFrontEnds(opt, channels, served, users ? &*users : nullptr, &ends, &error)) {
         std::fprintf(stderr, "twincam-serve: %s\n", error.c_str());
-        http.Stop();
-        CloseFeeds(feeds);
+        ends.Stop();
         return kExitFailure;
     }
-    Announce(opt, http, rtsp.get(), users.has_value());
+    Announce(opt, ends, users.has_value());
 
     // 5. Read and serve until asked to stop; the service manager hears how it goes.
-    Serve(opt, http, rtsp.get(), feeds);
+    Serve(opt, channels, ends);
 
     // 6. The encoders, then the cameras.
-    for (auto &[id, feed] : served.feeds) feed->Stop();
-    CloseFeeds(feeds);
+    const bool closed = channels.Stop();
     std::printf("twincam-serve: stopped\n");
-    return kExitOk;
+    return closed ? kExitOk : kExitFailure;
 }

@@ -1,10 +1,10 @@
 #include "rtsp_server.h"
 
 #include <gst/app/gstappsrc.h>
-#include <gst/video/video-event.h>
 
 #include <cstdio>
 #include <deque>
+#include <optional>
 #include <mutex>
 #include <utility>
 
@@ -17,43 +17,42 @@ using common::Clock;
 using common::FramePtr;
 
 namespace {
-// Frames the encoder may have waiting; a viewer wants the newest, so past
-// this the oldest is dropped.
-constexpr int kQueuedFrames = 2;
+// Access units a media may have waiting; past it a slow media skips to the
+// next key frame rather than holding up the encoder or growing.
+constexpr guint kQueuedFrames = 30;
 // Request bodies: RTSP clients send none worth more than this.
 constexpr guint kMaxRequestBody = 4096;
 }  // namespace
 
 // One camera's mount. While a client watches, its media's appsrc takes the
-// frames the reader taps. For the sent figure, each frame's read time is
-// kept by its presentation time until it enters the encoder, and then in
-// order until its RTP packets leave (the encoder shifts the times it
-// stamps, but keeps the order and the count).
-struct RtspServer::Camera {
-    RtspServer *server = nullptr;
-    CameraFeed *feed = nullptr;
+// access units of the camera's encoder, restamped to the media's clock; for
+// the sent figure, each one's read time is kept by that stamp until its RTP
+// packets leave.
+struct RtspServer::RtspMount {
+    Channel *channel = nullptr;
+    std::string url;
+    std::atomic<int> clients{0};  // playing
     std::mutex mutex;
     GstRTSPMedia *media = nullptr;  // the one running, not referenced
     GstElement *source = nullptr;   // its appsrc
-    GstElement *payloader = nullptr;
-    int tap = 0;
+    int consumer = 0;
+    bool capsSet = false, skipping = false;
     std::deque<std::pair<GstClockTime, Clock::time_point>> queued;  // pushed, by time
-    std::deque<Clock::time_point> encoding;                        // in the encoder, in order
     GstClockTime lastSent = GST_CLOCK_TIME_NONE;
+    common::RecentValues sentMs{1024};
 
-    void Push(GstElement *src, const FramePtr &frame);
-    void Encoding(GstClockTime pts);
+    void Push(GstElement *src, const EncodedFrame &frame);
     void Sent(GstClockTime pts);
     void Configure(GstRTSPMedia *media);
     void Unprepared(GstRTSPMedia *ended);  // nullptr: whichever runs
-    void KeyFrame();
+    RtspFigures Figures();
 };
 
-// On the reading thread. Frames are wanted only while the media plays:
+// On the encoder's thread. Frames are wanted only while the media plays:
 // before, the source gets its clock a moment ahead of its base time, and a
 // frame stamped in between would wait for its time for ever; while paused,
 // the base time is about to change.
-void RtspServer::Camera::Push(GstElement *src, const FramePtr &frame) {
+void RtspServer::RtspMount::Push(GstElement *src, const EncodedFrame &frame) {
     GST_OBJECT_LOCK(src);
     const bool playing = GST_STATE(src) == GST_STATE_PLAYING;
     GST_OBJECT_UNLOCK(src);
@@ -61,47 +60,30 @@ void RtspServer::Camera::Push(GstElement *src, const FramePtr &frame) {
     if (clock == nullptr) return;
     const GstClockTime pts = gst_clock_get_time(clock) - gst_element_get_base_time(src);
     gst_object_unref(clock);
-    GstBuffer *buffer = common::WrapFrame(frame);
-    GST_BUFFER_PTS(buffer) = pts;
     {
         std::lock_guard<std::mutex> lock(mutex);
-        queued.emplace_back(pts, frame->readAt);
+        if (src != source) return;
+        // A media that fell behind resumes at a key frame: anything else would not decode.
+        skipping = (skipping || gst_app_src_get_current_level_buffers(GST_APP_SRC(src)) >= kQueuedFrames) && !frame.key;
+        if (skipping) return;
+        if (!std::exchange(capsSet, true)) g_object_set(src, "caps", frame.caps, nullptr);
+        queued.emplace_back(pts, frame.readAt);
         if (queued.size() > 64) queued.pop_front();
     }
+    GstBuffer *buffer = gst_buffer_copy(frame.buffer);  // the same memory, the media's own times
+    GST_BUFFER_PTS(buffer) = GST_BUFFER_DTS(buffer) = pts;
     gst_app_src_push_buffer(GST_APP_SRC(src), buffer);
-    // "No signal" comes twice a second: each a key frame, so that a client
-    // that joins during an outage has a picture at once.
-    if (frame->placeholder) KeyFrame();
-}
-
-// The encoder makes its next frame a key frame.
-void RtspServer::Camera::KeyFrame() {
-    GstElement *pay = nullptr;
-    {
-        std::lock_guard<std::mutex> lock(mutex);
-        if (payloader != nullptr) pay = GST_ELEMENT(gst_object_ref(payloader));
-    }
-    if (pay == nullptr) return;
-    gst_element_send_event(pay, gst_video_event_new_upstream_force_key_unit(GST_CLOCK_TIME_NONE, TRUE, 0));
-    gst_object_unref(pay);
-}
-
-// A frame the appsrc did not drop enters the encoder.
-void RtspServer::Camera::Encoding(GstClockTime pts) {
-    std::lock_guard<std::mutex> lock(mutex);
-    while (!queued.empty() && queued.front().first < pts) queued.pop_front();
-    if (queued.empty() || queued.front().first != pts) return;
-    encoding.push_back(queued.front().second);
-    if (encoding.size() > 64) encoding.pop_front();
 }
 
 // A payloaded frame leaves: the first packet of each counts.
-void RtspServer::Camera::Sent(GstClockTime pts) {
+void RtspServer::RtspMount::Sent(GstClockTime pts) {
     std::lock_guard<std::mutex> lock(mutex);
-    if (pts == lastSent || encoding.empty()) return;
+    if (pts == lastSent) return;
     lastSent = pts;
-    feed->Sent(encoding.front());
-    encoding.pop_front();
+    while (!queued.empty() && queued.front().first < pts) queued.pop_front();
+    if (queued.empty() || queued.front().first != pts) return;
+    sentMs.Add(std::chrono::duration<double, std::milli>(Clock::now() - queued.front().second).count());
+    queued.pop_front();
 }
 
 GstBuffer *ProbedBuffer(GstPadProbeInfo *info) {
@@ -110,105 +92,96 @@ GstBuffer *ProbedBuffer(GstPadProbeInfo *info) {
     return gst_buffer_list_length(list) > 0 ? gst_buffer_list_get(list, 0) : nullptr;
 }
 
-// Calls probe, with camera, on every buffer that leaves element's src pad.
-void Watch(GstElement *element, RtspServer::Camera *camera, GstPadProbeCallback probe) {
-    GstPad *pad = gst_element_get_static_pad(element, "src");
-    gst_pad_add_probe(pad, static_cast<GstPadProbeType>(GST_PAD_PROBE_TYPE_BUFFER | GST_PAD_PROBE_TYPE_BUFFER_LIST),
-                      probe, camera, nullptr);
-    gst_object_unref(pad);
-}
-
-// A media is made for the first client: its appsrc starts taking frames.
-void RtspServer::Camera::Configure(GstRTSPMedia *media) {
-    GstElement *bin = gst_rtsp_media_get_element(media);
+// A media is made for the first client: its appsrc starts taking the camera's H.264.
+void RtspServer::RtspMount::Configure(GstRTSPMedia *made) {
+    GstElement *bin = gst_rtsp_media_get_element(made);
     GstElement *src = gst_bin_get_by_name_recurse_up(GST_BIN(bin), "src");
     GstElement *pay = gst_bin_get_by_name_recurse_up(GST_BIN(bin), "pay0");
     gst_object_unref(bin);
-    const Settings &settings = server->settings_;
-    common::ConfigureFrameSource(src, settings.width, settings.height, settings.fps, kQueuedFrames,
-                                 common::FrameUse::kLiveView);
-    Watch(src, this, [](GstPad *, GstPadProbeInfo *info, gpointer cam) {
-        if (GstBuffer *b = ProbedBuffer(info)) static_cast<Camera *>(cam)->Encoding(GST_BUFFER_PTS(b));
-        return GST_PAD_PROBE_OK;
-    });
-    Watch(pay, this, [](GstPad *, GstPadProbeInfo *info, gpointer cam) {
-        if (GstBuffer *b = ProbedBuffer(info)) static_cast<Camera *>(cam)->Sent(GST_BUFFER_PTS(b));
-        return GST_PAD_PROBE_OK;
-    });
-    g_signal_connect(media, "unprepared", G_CALLBACK(+[](GstRTSPMedia *m, Camera *cam) { cam->Unprepared(m); }), this);
+    g_object_set(src, "format", GST_FORMAT_TIME, "is-live", TRUE, "max-buffers", guint64{0}, nullptr);
+    GstPad *pad = gst_element_get_static_pad(pay, "src");
+    gst_pad_add_probe(pad, static_cast<GstPadProbeType>(GST_PAD_PROBE_TYPE_BUFFER | GST_PAD_PROBE_TYPE_BUFFER_LIST),
+                      [](GstPad *, GstPadProbeInfo *info, gpointer mount) {
+                          if (GstBuffer *b = ProbedBuffer(info)) static_cast<RtspMount *>(mount)->Sent(GST_BUFFER_PTS(b));
+                          return GST_PAD_PROBE_OK;
+                      },
+                      this, nullptr);
+    gst_object_unref(pad);
+    gst_object_unref(pay);
+    g_signal_connect(made, "unprepared", G_CALLBACK(+[](GstRTSPMedia *m, RtspMount *mount) { mount->Unprepared(m); }), this);
     {
         std::lock_guard<std::mutex> lock(mutex);
-        this->media = media;
+        media = made;
         source = src;
-        payloader = pay;
+        capsSet = skipping = false;
     }
-    // Not under mutex: the reader holds the feed's taps while a tap takes it.
-    const int id = feed->AddTap([this, src](const FramePtr &frame) { Push(src, frame); });
+    // Not under mutex: the encoder holds its consumers while one takes it.
+    const int id = channel->h264().Attach([this, src](const EncodedFrame &frame) { Push(src, frame); });
     std::lock_guard<std::mutex> lock(mutex);
-    tap = id;
-    feed->h264Running = true;
+    consumer = id;
 }
 
-// The last client left (or the server stops): the encoder stops.
-void RtspServer::Camera::Unprepared(GstRTSPMedia *ended) {
+// The last client left (or the server stops): the mount lets go of the encoder.
+void RtspServer::RtspMount::Unprepared(GstRTSPMedia *ended) {
     int id = 0;
-    GstElement *src = nullptr, *pay = nullptr;
+    GstElement *src = nullptr;
     {
         // A media that ends after its successor started leaves it alone.
         std::lock_guard<std::mutex> lock(mutex);
         if (ended != nullptr && ended != media) return;
         media = nullptr;
-        id = std::exchange(tap, 0);
+        id = std::exchange(consumer, 0);
         src = std::exchange(source, nullptr);
-        pay = std::exchange(payloader, nullptr);
         queued.clear();
-        encoding.clear();
         lastSent = GST_CLOCK_TIME_NONE;
-        feed->h264Running = false;
     }
-    // As in Configure, not under mutex; once it returns, no frame is pushed.
-    if (id != 0) feed->RemoveTap(id);
+    // As in Configure, not under mutex; once it returns, nothing is pushed.
+    if (id != 0) channel->h264().Detach(id);
     if (src != nullptr) gst_object_unref(src);
-    if (pay != nullptr) gst_object_unref(pay);
+}
+
+RtspFigures RtspServer::RtspMount::Figures() {
+    std::lock_guard<std::mutex> lock(mutex);
+    const common::Spread sent = sentMs.Summary();
+    return RtspFigures{url, clients.load(), sent.median, sent.p99};
 }
 
 namespace {
 std::string MountPath(int camera) { return "/cam" + std::to_string(camera); }
 }  // namespace
 
-RtspServer::RtspServer(Served &served, Settings settings) : served_(served), settings_(std::move(settings)) {}
+RtspServer::RtspServer(Channels &channels, Settings settings) : channels_(channels), settings_(std::move(settings)) {}
 
 RtspServer::~RtspServer() { Stop(); }
 
-void RtspServer::Mount(CameraFeed *feed, GstRTSPMountPoints *mounts) {
-    auto camera = std::make_unique<Camera>();
-    camera->server = this;
-    camera->feed = feed;
+void RtspServer::Mount(Channel *channel, GstRTSPMountPoints *mounts) {
+    auto mount = std::make_unique<RtspMount>();
+    mount->channel = channel;
     GstRTSPMediaFactory *factory = gst_rtsp_media_factory_new();
-    const std::string launch =
-        "( appsrc name=src ! " + settings_.encoder + " ! h264parse ! rtph264pay name=pay0 pt=96 config-interval=-1 )";
-    gst_rtsp_media_factory_set_launch(factory, launch.c_str());
-    gst_rtsp_media_factory_set_shared(factory, TRUE);  // one encoder for every client
+    gst_rtsp_media_factory_set_launch(factory, "( appsrc name=src ! h264parse ! rtph264pay name=pay0 pt=96 config-interval=-1 )");
+    gst_rtsp_media_factory_set_shared(factory, TRUE);  // packetised once for every client
     if (settings_.users != nullptr) AllowSignedIn(factory);
     g_signal_connect(factory, "media-configure",
-                     G_CALLBACK(+[](GstRTSPMediaFactory *, GstRTSPMedia *media, Camera *cam) { cam->Configure(media); }),
-                     camera.get());
-    const std::string path = MountPath(feed->id());
+                     G_CALLBACK(+[](GstRTSPMediaFactory *, GstRTSPMedia *media, RtspMount *m) { m->Configure(media); }),
+                     mount.get());
+    const std::string path = MountPath(channel->id());
     gst_rtsp_mount_points_add_factory(mounts, path.c_str(), factory);  // takes the factory
-    feed->SetRtspUrl("rtsp://" + settings_.host + ":" + std::to_string(port_) + path);
-    cameras_.push_back(std::move(camera));
+    mount->url = "rtsp://" + settings_.host + ":" + std::to_string(port_) + path;
+    channel->AddFigures([m = mount.get()](ChannelFigures &f) { f.rtsp = m->Figures(); });
+    mounts_.push_back(std::move(mount));
 }
 
-RtspServer::Camera *RtspServer::CameraAt(const char *path) {
-    int id = -1;
-    char rest = 0;
-    if (path == nullptr || std::sscanf(path, "/cam%d%c", &id, &rest) < 1 || (rest != 0 && rest != '/')) return nullptr;
-    return CameraWithId(id);
+// "/cam<ID>", or "/cam<ID>/<stream>" as clients ask for SETUP.
+RtspServer::RtspMount *RtspServer::MountAt(const char *path) {
+    const std::string_view p = path != nullptr ? path : "";
+    if (p.substr(0, 4) != "/cam") return nullptr;
+    const std::optional<int> id = CameraId(p.substr(4, p.find('/', 4) - 4));
+    return id ? MountOf(*id) : nullptr;
 }
 
-RtspServer::Camera *RtspServer::CameraWithId(int id) {
-    for (auto &camera : cameras_) {
-        if (camera->feed->id() == id) return camera.get();
+RtspServer::RtspMount *RtspServer::MountOf(int id) {
+    for (auto &mount : mounts_) {
+        if (mount->channel->id() == id) return mount.get();
     }
     return nullptr;
 }
@@ -248,23 +221,22 @@ bool RtspServer::Admit(GstRTSPClient *client) {
 void RtspServer::Playing(GstRTSPClient *client, const char *path, bool playing) {
     std::lock_guard<std::mutex> lock(clientsMutex_);
     const auto it = clients_.find(client);
-    Camera *camera = CameraAt(path);
-    if (it == clients_.end() || camera == nullptr) return;
-    std::set<int> &cameras = it->second.playing;
-    const int id = camera->feed->id();
-    if (playing && cameras.insert(id).second) {
-        ++camera->feed->rtspClients;
-        camera->KeyFrame();  // a picture at once, not at the next key frame
+    RtspMount *mount = MountAt(path);
+    if (it == clients_.end() || mount == nullptr) return;
+    std::set<RtspMount *> &mounts = it->second.playing;
+    if (playing && mounts.insert(mount).second) {
+        ++mount->clients;
+        mount->channel->h264().KeyFrame();  // a picture at once, not at the next key frame
     }
-    if (!playing && cameras.erase(id) > 0) --camera->feed->rtspClients;
-    if (cameras.empty()) it->second.idleSince = Clock::now();
+    if (!playing && mounts.erase(mount) > 0) --mount->clients;
+    if (mounts.empty()) it->second.idleSince = Clock::now();
 }
 
 void RtspServer::Closed(GstRTSPClient *client) {
     std::lock_guard<std::mutex> lock(clientsMutex_);
     const auto it = clients_.find(client);
     if (it == clients_.end()) return;
-    for (const int id : it->second.playing) --CameraWithId(id)->feed->rtspClients;
+    for (RtspMount *mount : it->second.playing) --mount->clients;
     clients_.erase(it);
 }
 
@@ -314,7 +286,7 @@ bool RtspServer::Listen(std::string *error) {
 
 bool RtspServer::Start(std::string *error) {
     common::InitGStreamer();
-    *error = common::CheckH264Pipeline({"appsrc", "h264parse", "rtph264pay"}, settings_.encoder);
+    *error = common::CheckH264Pipeline({"appsrc", "appsink", "h264parse", "rtph264pay"}, settings_.encoder);
     if (!error->empty()) {
         *error = "RTSP: " + *error;
         return false;
@@ -323,7 +295,7 @@ bool RtspServer::Start(std::string *error) {
     loop_ = g_main_loop_new(context_, FALSE);
     if (!Listen(error)) return false;
     GstRTSPMountPoints *mounts = gst_rtsp_server_get_mount_points(server_);
-    for (auto &[id, feed] : served_.feeds) Mount(feed.get(), mounts);
+    for (Channel *channel : channels_.all()) Mount(channel, mounts);
     g_object_unref(mounts);
     // Sessions whose client vanished expire; idle connections are closed.
     GstRTSPSessionPool *pool = gst_rtsp_server_get_session_pool(server_);
@@ -385,26 +357,23 @@ void RtspServer::Stop() {
         // a media and call back into the cameras: wait until every one is done.
         gst_rtsp_thread_pool_cleanup();
     }
-    for (auto &camera : cameras_) camera->Unprepared(nullptr);
+    for (auto &mount : mounts_) mount->Unprepared(nullptr);
     if (loop_ != nullptr) g_main_loop_unref(loop_);
     if (context_ != nullptr) g_main_context_unref(context_);
     loop_ = nullptr;
     context_ = nullptr;
 }
 
-std::unique_ptr<RtspService> StartRtsp(const Options &opt, Served &served, const Htpasswd *users, std::string *error) {
+std::unique_ptr<RtspService> StartRtsp(const Options &opt, Channels &channels, const Htpasswd *users, std::string *error) {
     if (!opt.rtspOn) return nullptr;
     RtspServer::Settings settings;
     settings.host = opt.rtspHost;
     settings.port = opt.rtspPort;
     settings.encoder = common::EncoderFragment(opt.h264, opt.fps);
-    settings.fps = opt.fps;
-    settings.width = opt.width;
-    settings.height = opt.height;
-    settings.maxClients = opt.limits.maxStreams;
+    settings.maxClients = opt.limits.maxClients;
     settings.setupSeconds = opt.limits.headSeconds;
     settings.users = users;
-    auto server = std::make_unique<RtspServer>(served, settings);
+    auto server = std::make_unique<RtspServer>(channels, settings);
     if (!server->Start(error)) return nullptr;
     return server;
 }

@@ -6,24 +6,22 @@
 #include <memory>
 #include <string>
 
+#include "channels.h"
+#include "front_end.h"
 #include "htpasswd.h"
-#include "router.h"
 #include "serve_options.h"
 
 namespace twincam::serve {
 
-class RtspService {
+class RtspService : public FrontEnd {
 public:
-    virtual ~RtspService() = default;
     virtual int port() const = 0;
-    // Closes every client and stops every encoder; the reader may go on.
-    virtual void Stop() = 0;
 };
 
-// Serves every camera that delivers over RTSP as the options say. Nothing
-// when --rtsp is off or this build has no RTSP (said on stderr); nothing,
-// with *error, when it cannot start.
-std::unique_ptr<RtspService> StartRtsp(const Options &opt, Served &served, const Htpasswd *users, std::string *error);
+// Serves every camera over RTSP as the options say. Nothing when --rtsp is
+// off or this build has no RTSP (said on stderr); nothing, with *error,
+// when it cannot start.
+std::unique_ptr<RtspService> StartRtsp(const Options &opt, Channels &channels, const Htpasswd *users, std::string *error);
 
 }  // namespace twincam::serve
 

@@ -1,5 +1,7 @@
 #include "serve_options.h"
 
+#include <cmath>
+
 #include <cstdlib>
 
 namespace twincam::serve {
@@ -17,7 +19,7 @@ bool ParseListen(const std::string &text, std::string *host, int *port) {
 }
 
 void AddLimits(CLI::App &app, Limits &limits) {
-    app.add_option("--max-clients", limits.maxStreams, "Streams served at once; more get 503")
+    app.add_option("--max-clients", limits.maxClients, "Streams served at once, MJPEG and RTSP each; more get 503")
         ->check(CLI::Range(1, 1000))
         ->capture_default_str();
     app.add_option("--max-connections", limits.maxConnections, "Connections open at once; more are closed")
@@ -35,11 +37,61 @@ void AddLimits(CLI::App &app, Limits &limits) {
         ->capture_default_str();
 }
 
+// "30s", "10m", "24h", "7d" (a bare number is seconds); -1 when it is none of these.
+double ParseAge(const std::string &text) {
+    char *end = nullptr;
+    const double n = std::strtod(text.c_str(), &end);
+    if (end == text.c_str() || !(n > 0) || !std::isfinite(n)) return -1;
+    const std::string unit(end);
+    if (unit.empty() || unit == "s") return n;
+    if (unit == "m") return n * 60;
+    if (unit == "h") return n * 3600;
+    if (unit == "d") return n * 86400;
+    return -1;
+}
+
+// "500M", "2G", "800k" (powers of 1024; a bare number is bytes); -1 when it is none of these.
+long long ParseBytes(const std::string &text) {
+    char *end = nullptr;
+    const double n = std::strtod(text.c_str(), &end);
+    if (end == text.c_str() || !(n > 0) || !std::isfinite(n)) return -1;
+    const std::string unit(end);
+    const double scale = unit.empty() ? 1 : unit == "k" || unit == "K" ? 1024.0 : unit == "M" ? 1024.0 * 1024
+                         : unit == "G" ? 1024.0 * 1024 * 1024 : unit == "T" ? 1024.0 * 1024 * 1024 * 1024 : -1;
+    return scale < 0 || n * scale > 9e18 ? -1 : static_cast<long long>(n * scale);
+}
+
+void AddRecordOptions(CLI::App &app, Options *opt) {
+    app.add_option("--record", opt->recordDir,
+                   "Record every camera into DIR/cam<ID>/ as MP4 segments named by their UTC start time");
+    app.add_option("--record-segment", opt->recordSegmentSeconds, "Seconds per recorded segment")
+        ->check(CLI::Range(1, 86400))
+        ->capture_default_str();
+    app.add_option("--record-max-age", opt->recordMaxAge,
+                   "Delete recorded segments older than this: 30s, 10m, 24h, 7d (default: keep)");
+    app.add_option("--record-max-bytes", opt->recordMaxBytes,
+                   "Delete the oldest recorded segments past this much in all: 500M, 2G (default: no limit)");
+}
+
+// The record limits as numbers; what is wrong, or "".
+std::string CheckRecordOptions(Options *opt) {
+    if (opt->recordDir.empty() && (!opt->recordMaxAge.empty() || !opt->recordMaxBytes.empty())) {
+        return "--record-max-age and --record-max-bytes: only with --record DIR";
+    }
+    if (!opt->recordMaxAge.empty() && (opt->recordMaxAgeSeconds = ParseAge(opt->recordMaxAge)) <= 0) {
+        return "--record-max-age: '" + opt->recordMaxAge + "' is not an age such as 30s, 10m, 24h or 7d";
+    }
+    if (!opt->recordMaxBytes.empty() && (opt->recordMaxBytesValue = ParseBytes(opt->recordMaxBytes)) <= 0) {
+        return "--record-max-bytes: '" + opt->recordMaxBytes + "' is not a size such as 500M or 2G";
+    }
+    return "";
+}
+
 }  // namespace
 
 std::optional<int> ParseOptions(int argc, char **argv, Options *opt) {
-    CLI::App app{"Serve twincam cameras live: a page, MJPEG streams, snapshots, figures and metrics over HTTP, and H.264 "
-                 "over RTSP.",
+    CLI::App app{"Serve twincam cameras live: a page, MJPEG streams, snapshots, recordings, figures and metrics over "
+                 "HTTP, and H.264 over RTSP; record them.",
                  "twincam-serve"};
     app.set_version_flag("--version", "twincam-serve " TWINCAM_VERSION);
     common::AddCameraOptions(app, *opt, "Camera to serve, 0 or 1; repeat for both (default both)");
@@ -54,6 +106,7 @@ std::optional<int> ParseOptions(int argc, char **argv, Options *opt) {
     common::AddReopenOption(app, opt->reopenMaxSeconds);
     common::AddH264Options(app, opt->h264);
     AddLimits(app, opt->limits);
+    AddRecordOptions(app, opt);
     if (const std::optional<int> exit = common::ParseCommandLine(app, argc, argv)) return exit;
     if (const std::string wrong = common::CheckCameraOptions(*opt, {0, 1}); !wrong.empty()) return common::Usage(wrong);
     if (!ParseListen(opt->listen, &opt->host, &opt->port)) return common::Usage("--listen: '" + opt->listen + "' is not HOST:PORT");
@@ -61,6 +114,7 @@ std::optional<int> ParseOptions(int argc, char **argv, Options *opt) {
     if (opt->rtspOn && !ParseListen(opt->rtsp, &opt->rtspHost, &opt->rtspPort)) {
         return common::Usage("--rtsp: '" + opt->rtsp + "' is not HOST:PORT or off");
     }
+    if (const std::string wrong = CheckRecordOptions(opt); !wrong.empty()) return common::Usage(wrong);
     return std::nullopt;
 }
 

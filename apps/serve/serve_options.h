@@ -14,7 +14,7 @@ namespace twincam::serve {
 struct Limits {
     int maxConnections = 2048;  // open at once; more are closed on arrival
     int maxPerAddress = 32;     // open at once from one client address
-    int maxStreams = 16;        // MJPEG streams at once; more get 503
+    int maxClients = 16;        // streams at once, MJPEG and RTSP each; more get 503 (RTSP: are closed)
     int headSeconds = 10;       // a request's head must be in within this
     int idleSeconds = 5;        // a connection with no traffic is closed after this
 };
@@ -33,6 +33,11 @@ struct Options : common::CameraOptions {
     int rtspPort = 0;
     common::H264Options h264;
     double reopenMaxSeconds = 5;  // the longest wait between tries to reopen a camera that is down
+    std::string recordDir;           // empty: no recording
+    int recordSegmentSeconds = 60;
+    std::string recordMaxAge, recordMaxBytes;  // as given; empty: no limit
+    double recordMaxAgeSeconds = 0;
+    long long recordMaxBytesValue = 0;
 };
 
 // Fills *opt from the command line. Returns the exit code when there is

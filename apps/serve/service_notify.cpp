@@ -29,24 +29,14 @@ Clock::duration PingEvery() {
 
 }  // namespace
 
-int StuckCamera(const std::vector<CameraFeed *> &feeds, Clock::duration limit, Clock::duration *stuckFor) {
-    const Clock::time_point now = Clock::now();
-    for (CameraFeed *feed : feeds) {
-        *stuckFor = feed->StuckFor(now);
-        if (*stuckFor > limit) return feed->id();
-    }
-    return -1;
-}
+ServiceNotifier::ServiceNotifier(Channels &channels, Clock::duration stuckLimit, std::function<bool()> answers)
+    : channels_(channels), stuckLimit_(stuckLimit), answers_(std::move(answers)) {}
 
-ServiceNotifier::ServiceNotifier(std::vector<CameraFeed *> feeds, Clock::duration stuckLimit,
-                                 std::function<bool()> answers)
-    : feeds_(std::move(feeds)), stuckLimit_(stuckLimit), answers_(std::move(answers)) {}
-
-std::string ServiceNotifier::Status() const {
+std::string ServiceNotifier::Status() {
     std::string status = "STATUS=";
-    for (CameraFeed *feed : feeds_) {
-        status += (status.back() == '=' ? "" : ", ") + std::string("camera ") + std::to_string(feed->id()) +
-                  (feed->up() ? " delivering" : " reconnecting");
+    for (Channel *channel : channels_.all()) {
+        status += (status.back() == '=' ? "" : ", ") + std::string("camera ") + std::to_string(channel->id()) +
+                  (channel->up() ? " delivering" : " reconnecting");
     }
     return status;
 }
@@ -60,7 +50,7 @@ void ServiceNotifier::Ready() {
 
 bool ServiceNotifier::Healthy() {
     Clock::duration stuckFor{};
-    const int stuck = StuckCamera(feeds_, stuckLimit_, &stuckFor);
+    const int stuck = channels_.Stuck(stuckLimit_, &stuckFor);
     const bool answers = stuck < 0 && answers_();
     if (stuck >= 0 && !saidUnhealthy_) {
         std::fprintf(stderr, "twincam-serve: camera %d has been inside one library call for %.1f s: no more "

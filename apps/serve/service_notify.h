@@ -16,17 +16,14 @@
 #include <thread>
 #include <vector>
 
-#include "camera_feed.h"
+#include "channels.h"
 
 namespace twincam::serve {
-
-// The camera whose reader has been in one library call longer than limit, or -1.
-int StuckCamera(const std::vector<CameraFeed *> &feeds, Clock::duration limit, Clock::duration *stuckFor);
 
 class ServiceNotifier {
 public:
     // answers: whether the HTTP side answers a request now.
-    ServiceNotifier(std::vector<CameraFeed *> feeds, Clock::duration stuckLimit, std::function<bool()> answers);
+    ServiceNotifier(Channels &channels, Clock::duration stuckLimit, std::function<bool()> answers);
     ~ServiceNotifier() { Stopping(); }
     ServiceNotifier(const ServiceNotifier &) = delete;
     ServiceNotifier &operator=(const ServiceNotifier &) = delete;
@@ -38,9 +35,9 @@ public:
 private:
     void Run(Clock::duration every);
     bool Healthy();
-    std::string Status() const;
+    std::string Status();
 
-    const std::vector<CameraFeed *> feeds_;
+    Channels &channels_;
     const Clock::duration stuckLimit_;
     const std::function<bool()> answers_;
     std::mutex mutex_;

@@ -10,10 +10,8 @@
 namespace {
 
 twincam::serve::Served &TheServed() {
-    static twincam::serve::Served served;
-    if (served.feeds.empty()) {
-        for (int id : {0, 1}) served.feeds.emplace(id, std::make_unique<twincam::serve::CameraFeed>(id, 80, twincam::common::CameraLink::Settings{30, 640, 480}));
-    }
+    static twincam::serve::Channels channels({0, 1}, twincam::serve::Channel::Settings{{30, 640, 480}, 80, {"", 30, 640, 480}});
+    static twincam::serve::Served served(channels);
     return served;
 }
 
@@ -26,7 +24,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     const std::string path(reinterpret_cast<const char *>(data + 1), size - 1);
     twincam::serve::Served &served = TheServed();
     const twincam::serve::Reply reply = Route(served, method, path);
-    if (reply.kind == twincam::serve::Reply::Body::kStream) EndStream(served, reply.feed);
+    if (reply.kind == twincam::serve::Reply::Body::kStream) EndStream(served);
     if (reply.status != 200 && reply.status != 404 && reply.status != 405 && reply.status != 503) __builtin_trap();
     if (served.streams.load() != 0) __builtin_trap();  // every stream given back
     return 0;

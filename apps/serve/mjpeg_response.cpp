@@ -1,4 +1,4 @@
-#include "jpeg_stream.h"
+#include "mjpeg_response.h"
 
 #include <algorithm>
 #include <cstring>
@@ -11,28 +11,30 @@ namespace {
 constexpr std::string_view kPartEnd = "\r\n";
 }  // namespace
 
-JpegStream::JpegStream(CameraFeed *feed, bool multipart, std::function<void()> park, std::function<void()> wake,
-                       std::function<void()> onEnd)
-    : feed_(feed), multipart_(multipart), park_(std::move(park)), wake_(std::move(wake)), onEnd_(std::move(onEnd)) {}
+MjpegResponse::MjpegResponse(JpegFrames *jpeg, bool multipart, std::function<void()> park, std::function<void()> wake,
+                             std::function<void()> onEnd)
+    : jpeg_frames_(jpeg), multipart_(multipart), park_(std::move(park)), wake_(std::move(wake)),
+      onEnd_(std::move(onEnd)), number_(jpeg->Join()) {}
 
-JpegStream::~JpegStream() {
+MjpegResponse::~MjpegResponse() {
+    jpeg_frames_->Leave();
     if (onEnd_) onEnd_();
 }
 
-size_t JpegStream::PartSize() const {
+size_t MjpegResponse::PartSize() const {
     return jpeg_ ? head_.size() + jpeg_->bytes.size() + (multipart_ ? kPartEnd.size() : 0) : 0;
 }
 
-bool JpegStream::NextPart() {
+bool MjpegResponse::NextPart() {
     if (jpeg_) {
-        feed_->Delivered(jpeg_->readAt);
+        jpeg_frames_->Delivered(jpeg_->readAt);
         if (!multipart_) {
             ended_ = true;
             return false;
         }
     }
     Jpeg next;
-    const NextJpeg got = feed_->NextOrPark(number_, &next, park_, wake_);
+    const NextJpeg got = jpeg_frames_->NextOrPark(number_, &next, park_, wake_);
     if (got != NextJpeg::kReady) {
         ended_ = got == NextJpeg::kEnded;
         return false;
@@ -47,7 +49,7 @@ bool JpegStream::NextPart() {
     return true;
 }
 
-ssize_t JpegStream::Read(char *buf, size_t max) {
+ssize_t MjpegResponse::Read(char *buf, size_t max) {
     if (ended_) return -1;
     if (offset_ == PartSize() && !NextPart()) return ended_ ? -1 : 0;
     const std::string_view pieces[] = {head_, jpeg_->bytes, multipart_ ? kPartEnd : std::string_view()};

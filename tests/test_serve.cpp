@@ -160,6 +160,7 @@ protected:
             argv.insert(argv.end(), {"--rtsp", "127.0.0.1:0"});
         }
         argv.insert(argv.end(), args.begin(), args.end());
+        fs::remove(dir_ / "stdout");  // a server started before must not be taken for this one
         pid_ = twincam::test::Spawn(argv, dir_, env);
         static const std::regex url("http://([0-9.]+):(\\d+)/"), rtsp("rtsp://[0-9.]+:(\\d+)/");
         for (int i = 0; i < 100; ++i) {
@@ -769,6 +770,94 @@ TEST_F(Serve, WatchdogPingsStopWhenAReadHangsAndSigtermStillEndsIt) {
     for (ssize_t n; (n = recv(sock, message, sizeof message, 0)) > 0;) stopping |= std::string(message, static_cast<size_t>(n)) == "STOPPING=1";
     EXPECT_TRUE(stopping);
     close(sock);
+}
+
+// The recorded segments of a camera, oldest first (their names sort in
+// time); not those still hidden, before their first fragment is whole.
+std::vector<fs::path> Segments(const fs::path &folder) {
+    std::vector<fs::path> files;
+    std::error_code ec;
+    for (const auto &e : fs::directory_iterator(folder, ec)) {
+        if (e.path().filename().string()[0] != '.') files.push_back(e.path());
+    }
+    std::sort(files.begin(), files.end());
+    return files;
+}
+
+// Recording beside an RTSP client: one encoder for both; 3 s segments that
+// each play and follow one another frame by frame; a SIGKILL leaves every
+// one playable; the list, byte ranges, and no way out of the folder.
+TEST_F(Serve, RecordsSegmentsThatPlayInOrderFromTheOneEncoder) {
+    if (!*TWINCAM_FFMPEG || !*TWINCAM_FFPROBE) GTEST_SKIP() << "apt-get install ffmpeg";
+    const fs::path rec = dir_ / "rec";
+    const int port = Start({"--camera", "0", "--record", rec.string(), "--record-segment", "3"}, true, "320x240",
+                           {"TWINCAM_SIM_PACE=1"});
+    httplib::Client client("127.0.0.1", port);
+    std::string out;
+    EXPECT_EQ(twincam::test::Run({TWINCAM_FFMPEG, "-v", "error", "-timeout", "10000000", "-rtsp_transport", "tcp", "-i",
+                                  RtspUrl(0), "-frames:v", "60", "-f", "null", "-"}, dir_ / "player", &out), 0) << out;
+    const long read = StatsFigure(client, "frames_read"), encoded = StatsFigure(client, "h264_frames_encoded");
+    EXPECT_GT(encoded, 60);
+    EXPECT_LE(encoded, read + 2) << "one encoder for RTSP and the recorder, not one each";
+    std::this_thread::sleep_for(std::chrono::seconds(9));
+    auto list = client.Get("/recordings");
+    ASSERT_TRUE(list);
+    const std::vector<fs::path> files = Segments(rec / "cam0");
+    ASSERT_GE(files.size(), 3u);
+    const std::string name = files[0].filename().string();
+    EXPECT_NE(list->body.find("\"file\":\"cam0/" + name + "\""), std::string::npos) << list->body;
+    const std::string whole = Slurp(files[0]);
+    auto part = client.Get("/recordings/cam0/" + name, httplib::Headers{{"Range", "bytes=100-1099"}});
+    ASSERT_TRUE(part);
+    EXPECT_EQ(part->status, 206);
+    EXPECT_EQ(part->body, whole.substr(100, 1000));
+    for (const std::string &path : std::vector<std::string>{"/recordings/cam0/../cam0/" + name, "/recordings/cam0/..%2F..%2Fetc%2Fpasswd",
+                                   "/recordings/cam1/" + name, "/recordings/cam0/" + name + "/x", "/recordings/../stats"}) {
+        EXPECT_EQ(RawStatus(port, "GET " + path + " HTTP/1.1\r\nHost: x\r\n\r\n"), 404) << path;
+    }
+
+    kill(pid_, SIGKILL);
+    EXPECT_EQ(twincam::test::Wait(pid_), 128 + SIGKILL);
+    pid_ = -1;
+    std::vector<std::pair<int, long long>> stamps;
+    std::vector<size_t> starts;
+    for (const fs::path &file : Segments(rec / "cam0")) {
+        const fs::path raw = dir_ / "segment.nv12";
+        ASSERT_EQ(twincam::test::Run({TWINCAM_FFMPEG, "-v", "error", "-i", file.string(), "-f", "rawvideo", "-pix_fmt",
+                                      "nv12", "-y", raw.string()}, dir_ / "decode", &out), 0) << file << out;
+        const auto more = twincam::test::Nv12Stamps(Slurp(raw), 320, 240);
+        EXPECT_FALSE(more.empty()) << file << " plays";
+        starts.push_back(stamps.size());
+        stamps.insert(stamps.end(), more.begin(), more.end());
+    }
+    for (size_t n = 1; n < stamps.size(); ++n) ASSERT_GT(stamps[n].second, stamps[n - 1].second) << "frame " << n;
+    for (size_t k = 1; k + 1 < starts.size(); ++k) {
+        EXPECT_EQ(stamps[starts[k]].second, stamps[starts[k] - 1].second + 1) << "nothing lost or repeated between segments";
+    }
+}
+
+// The oldest segments go by age, then by size; the one being written stays.
+TEST_F(Serve, RecordingKeepsWithinItsAgeAndSize) {
+    const fs::path rec = dir_ / "rec";
+    int port = Start({"--camera", "0", "--record", rec.string(), "--record-segment", "1", "--record-max-age", "3s"}, true,
+                     "320x240", {"TWINCAM_SIM_PACE=1"});
+    httplib::Client aged("127.0.0.1", port);
+    std::this_thread::sleep_for(std::chrono::seconds(8));
+    EXPECT_GE(Metric(aged, "twincam_recorded_segments_deleted_total{camera=\"0\"}"), 2);
+    EXPECT_LE(Segments(rec / "cam0").size(), 6u) << "three seconds of 1 s segments, and the ones in hand";
+    Stop();
+
+    port = Start({"--camera", "0", "--record", rec.string(), "--record-segment", "1", "--record-max-bytes", "100k"}, true,
+                 "320x240", {"TWINCAM_SIM_PACE=1"});
+    httplib::Client sized("127.0.0.1", port);
+    std::this_thread::sleep_for(std::chrono::seconds(5));
+    long long bytes = 0, largest = 0;
+    for (const fs::path &file : Segments(rec / "cam0")) {
+        bytes += static_cast<long long>(fs::file_size(file));
+        largest = std::max<long long>(largest, static_cast<long long>(fs::file_size(file)));
+    }
+    EXPECT_LE(bytes, 100 * 1024 + 2 * largest);
+    EXPECT_EQ(Metric(sized, "twincam_recording_up{camera=\"0\"}"), 1);
 }
 
 }  // namespace

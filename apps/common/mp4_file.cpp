@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <cstdio>
 #include <cstring>
 
 namespace twincam::common {
@@ -93,12 +94,13 @@ void Mp4Saved::Watch(GstElement *sink) {
             Forget(files_.front());
             files_.pop_front();
         }
-        file = &files_.emplace_back(File{this, GST_ELEMENT(gst_object_ref(sink)), 0, {}, 0});
+        file = &files_.emplace_back(File{this, GST_ELEMENT(gst_object_ref(sink)), "", 0, {}, 0});
     }
     GstPad *pad = gst_element_get_static_pad(sink, "sink");
     const gulong probe = gst_pad_add_probe(
         pad,
-        static_cast<GstPadProbeType>(GST_PAD_PROBE_TYPE_BUFFER | GST_PAD_PROBE_TYPE_BUFFER_LIST),
+        static_cast<GstPadProbeType>(GST_PAD_PROBE_TYPE_BUFFER | GST_PAD_PROBE_TYPE_BUFFER_LIST |
+                                     GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM),
         [](GstPad *, GstPadProbeInfo *info, gpointer data) {
             auto *f = static_cast<File *>(data);
             if (info->type & GST_PAD_PROBE_TYPE_BUFFER) {
@@ -106,6 +108,8 @@ void Mp4Saved::Watch(GstElement *sink) {
             } else if (info->type & GST_PAD_PROBE_TYPE_BUFFER_LIST) {
                 GstBufferList *list = GST_PAD_PROBE_INFO_BUFFER_LIST(info);
                 for (guint i = 0; i < gst_buffer_list_length(list); ++i) f->owner->Saw(f, gst_buffer_list_get(list, i));
+            } else if (GST_EVENT_TYPE(GST_PAD_PROBE_INFO_EVENT(info)) == GST_EVENT_EOS) {
+                f->owner->Ended(f);
             }
             return GST_PAD_PROBE_OK;
         },
@@ -121,6 +125,14 @@ void Mp4Saved::Saw(File *file, GstBuffer *buffer) {
     const long frames = FragmentFrames(map.data, map.size);
     const size_t mdat = LeadingBox(map.data, map.size, "mdat");
     std::lock_guard<std::mutex> lock(mutex_);
+    if (file->path.empty()) {
+        gchar *location = nullptr;
+        g_object_get(file->sink, "location", &location, nullptr);
+        file->path = location != nullptr ? location : "";
+        g_free(location);
+    }
+    // The second fragment begins: the first is whole on disk, written unbuffered before it.
+    if (frames >= 0 && file->fragments.size() == 1) Publish(*file);
     if (frames >= 0) file->fragments.push_back({file->written, 0, frames});
     // The fragment's samples follow its moof in one mdat box.
     if (mdat > 0 && !file->fragments.empty() && file->fragments.back().end == 0) {
@@ -130,14 +142,23 @@ void Mp4Saved::Saw(File *file, GstBuffer *buffer) {
     gst_buffer_unmap(buffer, &map);
 }
 
+void Mp4Saved::Ended(File *file) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    Publish(*file);
+}
+
+void Mp4Saved::Publish(File &file) {
+    const size_t slash = file.path.rfind('/') + 1;
+    if (file.path.size() <= slash || file.path[slash] != '.') return;
+    const std::string visible = file.path.substr(0, slash) + file.path.substr(slash + 1);
+    if (std::rename(file.path.c_str(), visible.c_str()) == 0) file.path = visible;
+}
+
 // A fragment is whole once its last byte is on disk: a full disk or a cut
 // leaves the file short of it.
 long Mp4Saved::WholeFrames(const File &file) {
-    gchar *location = nullptr;
-    g_object_get(file.sink, "location", &location, nullptr);
     struct stat st {};
-    const size_t onDisk = location != nullptr && stat(location, &st) == 0 ? static_cast<size_t>(st.st_size) : 0;
-    g_free(location);
+    const size_t onDisk = stat(file.path.c_str(), &st) == 0 ? static_cast<size_t>(st.st_size) : 0;
     long frames = 0;
     for (const Fragment &f : file.fragments) frames += f.end > 0 && f.end <= onDisk ? f.frames : 0;
     return frames;
@@ -165,6 +186,7 @@ long Mp4Saved::Frames() const {
 std::string Mp4Saved::Location() const {
     std::lock_guard<std::mutex> lock(mutex_);
     if (files_.empty()) return "";
+    if (!files_.back().path.empty()) return files_.back().path;
     gchar *location = nullptr;
     g_object_get(files_.back().sink, "location", &location, nullptr);
     std::string text = location != nullptr ? location : "";

@@ -21,7 +21,10 @@ namespace twincam::common {
 std::string Mp4FileDescription(const std::string &location, GstClockTime segment);
 
 // Watches the file end of a pipeline made with Mp4FileDescription for what
-// reaches the disk; made before the pipeline plays.
+// reaches the disk; made before the pipeline plays. A file whose name
+// begins with a dot is given its name without the dot once its first
+// fragment is whole on disk (or it ended): a file that does not play is
+// never seen under its name.
 class Mp4Saved {
 public:
     explicit Mp4Saved(GstElement *pipeline);
@@ -34,7 +37,7 @@ public:
     // Bytes handed to the files, and files started.
     long long Bytes() const;
     long Files() const;
-    // The file being written.
+    // The file being written, under the name it has now.
     std::string Location() const;
 
 private:
@@ -46,6 +49,7 @@ private:
     struct File {
         Mp4Saved *owner;
         GstElement *sink;
+        std::string path;    // its name now; empty until its first bytes
         size_t written = 0;  // bytes handed to it
         std::vector<Fragment> fragments;
         unsigned long probe = 0;
@@ -53,6 +57,8 @@ private:
     void Watch(GstElement *sink);
     void Forget(File &file);  // with mutex_ held
     void Saw(File *file, GstBuffer *buffer);
+    void Ended(File *file);
+    static void Publish(File &file);  // with mutex_ held
     static long WholeFrames(const File &file);
 
     mutable std::mutex mutex_;

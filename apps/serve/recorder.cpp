@@ -51,6 +51,7 @@ struct Recorder::Track {
     std::unique_ptr<Run> run;
     std::vector<std::unique_ptr<Run>> ending;
     bool failed = false;  // the last run failed: the housekeeper makes room, then the next key frame starts anew
+    bool down = false;    // the camera is down: nothing starts until it is back (frames still in the encoder wait too)
     std::string lastError;
     long long bytesDone = 0;
     long deleted = 0;
@@ -77,7 +78,7 @@ void Recorder::Track::Take(const EncodedFrame &f) {
     if (f.placeholder) return;
     std::lock_guard<std::mutex> lock(mutex);
     if (run == nullptr) {
-        if (failed || !f.key) return;
+        if (failed || down || !f.key) return;
         if (const std::string error = StartRun(f); !error.empty()) {
             if (error != lastError) std::fprintf(stderr, "twincam-serve: recording camera %d: %s\n", channel->id(), error.c_str());
             lastError = error;
@@ -95,7 +96,8 @@ gchar *Recorder::Track::Name(GstSample *first, Run *r) {
     const GstClockTime pts = GST_BUFFER_PTS(gst_sample_get_buffer(first));
     const WallClock::time_point start = r->wall + std::chrono::nanoseconds(pts);
     ++segments;
-    return g_strdup((fs::path(folder) / Recordings::Name(start)).c_str());
+    // Hidden until its first fragment is whole (common::Mp4Saved names it then).
+    return g_strdup((fs::path(folder) / ("." + Recordings::Name(start))).c_str());
 }
 
 std::string Recorder::Track::StartRun(const EncodedFrame &first) {
@@ -210,6 +212,11 @@ bool Recorder::Start(std::string *error) {
             *error = "--record: cannot write " + folder + ": " + (ec ? ec.message() : std::strerror(errno));
             return false;
         }
+        // What a crash left under a hidden name never had a whole fragment.
+        for (const fs::directory_entry &e : fs::directory_iterator(folder, ec)) {
+            const std::string name = e.path().filename().string();
+            if (name.size() > 1 && name[0] == '.' && e.path().extension() == ".mp4") fs::remove(e.path(), ec);
+        }
         auto track = std::make_unique<Track>();
         Track *t = track.get();
         t->recorder = this;
@@ -217,9 +224,9 @@ bool Recorder::Start(std::string *error) {
         t->folder = folder;
         t->consumer = channel->h264().Attach([t](const EncodedFrame &f) { t->Take(f); });
         t->watch = channel->Watch([t](bool up) {
-            if (up) return;
             std::lock_guard<std::mutex> lock(t->mutex);
-            t->EndRun();
+            t->down = !up;
+            if (!up) t->EndRun();
         });
         channel->AddFigures([t](ChannelFigures &f) { f.recorder = t->Figures(); });
         tracks_.push_back(std::move(track));

@@ -1,6 +1,9 @@
 #include "no_signal.h"
 
 #include <algorithm>
+#include <array>
+#include <string_view>
+#include <utility>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -12,29 +15,30 @@ namespace {
 constexpr int kGlyphWidth = 5, kGlyphHeight = 7;
 constexpr uint8_t kBackground = 40, kInk = 235, kChroma = 128;
 
-// The letters the picture needs, 5x7, a byte per row, the leftmost pixel in bit 4.
+// The letters the picture needs, 5x7: each letter, then its seven rows in
+// hex, the leftmost pixel in bit 4.
+constexpr std::string_view kFont =
+    "00E11131519110E 1040C040404040E 20E11010204081F 31F02040201110E 402060A121F0202 51F101E0101110E "
+    "60608101E11110E 71F010204080808 80E11110E11110E 90E11110F01020C :000C0C000C0C00 A0E1111111F1111 "
+    "C0E11101010110E D1C12111111121C E1F10101E10101F G0E11101711110F I0E04040404040E L1010101010101F "
+    "M111B1515111111 N11111915131111 O0E11111111110E R1E11111E141211 S0F10100E01011E W1111111515150A ";
+
+// The font's rows of c, or nullptr for a space (and anything it lacks).
 const uint8_t *Glyph(char c) {
-    static const struct {
-        char c;
-        uint8_t rows[kGlyphHeight];
-    } kFont[] = {
-        {'0', {0x0E, 0x11, 0x13, 0x15, 0x19, 0x11, 0x0E}}, {'1', {0x04, 0x0C, 0x04, 0x04, 0x04, 0x04, 0x0E}},
-        {'2', {0x0E, 0x11, 0x01, 0x02, 0x04, 0x08, 0x1F}}, {'3', {0x1F, 0x02, 0x04, 0x02, 0x01, 0x11, 0x0E}},
-        {'4', {0x02, 0x06, 0x0A, 0x12, 0x1F, 0x02, 0x02}}, {'5', {0x1F, 0x10, 0x1E, 0x01, 0x01, 0x11, 0x0E}},
-        {'6', {0x06, 0x08, 0x10, 0x1E, 0x11, 0x11, 0x0E}}, {'7', {0x1F, 0x01, 0x02, 0x04, 0x08, 0x08, 0x08}},
-        {'8', {0x0E, 0x11, 0x11, 0x0E, 0x11, 0x11, 0x0E}}, {'9', {0x0E, 0x11, 0x11, 0x0F, 0x01, 0x02, 0x0C}},
-        {':', {0x00, 0x0C, 0x0C, 0x00, 0x0C, 0x0C, 0x00}}, {'A', {0x0E, 0x11, 0x11, 0x11, 0x1F, 0x11, 0x11}},
-        {'C', {0x0E, 0x11, 0x10, 0x10, 0x10, 0x11, 0x0E}}, {'D', {0x1C, 0x12, 0x11, 0x11, 0x11, 0x12, 0x1C}},
-        {'E', {0x1F, 0x10, 0x10, 0x1E, 0x10, 0x10, 0x1F}}, {'G', {0x0E, 0x11, 0x10, 0x17, 0x11, 0x11, 0x0F}},
-        {'I', {0x0E, 0x04, 0x04, 0x04, 0x04, 0x04, 0x0E}}, {'L', {0x10, 0x10, 0x10, 0x10, 0x10, 0x10, 0x1F}},
-        {'M', {0x11, 0x1B, 0x15, 0x15, 0x11, 0x11, 0x11}}, {'N', {0x11, 0x11, 0x19, 0x15, 0x13, 0x11, 0x11}},
-        {'O', {0x0E, 0x11, 0x11, 0x11, 0x11, 0x11, 0x0E}}, {'R', {0x1E, 0x11, 0x11, 0x1E, 0x14, 0x12, 0x11}},
-        {'S', {0x0F, 0x10, 0x10, 0x0E, 0x01, 0x01, 0x1E}}, {'W', {0x11, 0x11, 0x11, 0x15, 0x15, 0x15, 0x0A}},
-    };
-    for (const auto &g : kFont) {
-        if (g.c == c) return g.rows;
-    }
-    return nullptr;  // a space
+    static const auto glyphs = [] {
+        std::array<std::array<uint8_t, kGlyphHeight>, 128> rows{};
+        std::array<bool, 128> known{};
+        for (size_t at = 0; at + 15 <= kFont.size(); at += 16) {
+            const auto letter = static_cast<unsigned char>(kFont[at]);
+            for (int r = 0; r < kGlyphHeight; ++r) {
+                rows[letter][r] = static_cast<uint8_t>(std::stoi(std::string(kFont.substr(at + 1 + 2 * r, 2)), nullptr, 16));
+            }
+            known[letter] = true;
+        }
+        return std::make_pair(rows, known);
+    }();
+    const auto letter = static_cast<unsigned char>(c);
+    return letter < 128 && glyphs.second[letter] ? glyphs.first[letter].data() : nullptr;
 }
 
 // "0:07", "12:30", "1:02:03".

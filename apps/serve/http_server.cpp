@@ -113,15 +113,8 @@ bool HttpServer::Start(const std::string &host, int port, std::string *error) {
         *error = "the HTTP server did not start";
         return false;
     }
-    reaper_ = std::thread([this] { ExpireHeads(); });
+    reaper_.Start(std::chrono::milliseconds(250), [this] { deadlines_.Expire(HeadDeadlines::Clock::now()); });
     return true;
-}
-
-void HttpServer::ExpireHeads() {
-    std::unique_lock<std::mutex> lock(mutex_);
-    while (!stopping_.wait_for(lock, std::chrono::milliseconds(250), [&] { return stopped_; })) {
-        deadlines_.Expire(HeadDeadlines::Clock::now());
-    }
 }
 
 void HttpServer::Stop() {
@@ -132,12 +125,7 @@ void HttpServer::Stop() {
     for (int wait = 0; wait < 200 && parked_.load() > 0; ++wait) std::this_thread::sleep_for(std::chrono::milliseconds(10));
     MHD_stop_daemon(daemon_);
     daemon_ = nullptr;
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        stopped_ = true;
-    }
-    stopping_.notify_all();
-    reaper_.join();
+    reaper_.Stop();
 }
 
 bool HttpServer::Answers(std::chrono::milliseconds timeout) const {

@@ -5,16 +5,15 @@
 #define TWINCAM_SERVE_HTTP_SERVER_H
 
 #include <atomic>
-#include <condition_variable>
-#include <mutex>
+#include <chrono>
 #include <string>
-#include <thread>
 
 #include "front_end.h"
 #include "head_deadlines.h"
 #include "htpasswd.h"
 #include "router.h"
 #include "serve_options.h"
+#include "ticker.h"
 
 struct MHD_Daemon;
 struct MHD_Connection;
@@ -51,7 +50,6 @@ private:
     bool SignedIn(MHD_Connection *connection) const;
     int Send(MHD_Connection *connection, Reply &reply);
     MHD_Response *Pictures(MHD_Connection *connection, const Reply &reply);
-    void ExpireHeads();
 
     Served &served_;
     const Limits limits_;
@@ -62,10 +60,7 @@ private:
     int port_ = 0;
     bool loopback_ = false;
     std::atomic<int> parked_{0};  // MJPEG clients waiting for a JPEG
-    std::mutex mutex_;
-    std::condition_variable stopping_;
-    bool stopped_ = false;
-    std::thread reaper_;
+    common::Ticker reaper_;       // closes connections whose head is overdue
 };
 
 }  // namespace twincam::serve

@@ -231,19 +231,14 @@ bool Recorder::Start(std::string *error) {
         channel->AddFigures([t](ChannelFigures &f) { f.recorder = t->Figures(); });
         tracks_.push_back(std::move(track));
     }
-    housekeeper_ = std::thread([this] { Housekeep(); });
+    housekeeper_.Start(std::chrono::seconds(1), [this] { Housekeep(); });
     return true;
 }
 
 void Recorder::Housekeep() {
-    std::unique_lock<std::mutex> lock(mutex_);
-    while (!wake_.wait_for(lock, std::chrono::seconds(1), [this] { return stopping_; })) {
-        lock.unlock();
-        bool spaceShort = false;
-        for (auto &t : tracks_) spaceShort = t->Check() || spaceShort;
-        Retain(spaceShort);
-        lock.lock();
-    }
+    bool spaceShort = false;
+    for (auto &t : tracks_) spaceShort = t->Check() || spaceShort;
+    Retain(spaceShort);
 }
 
 // The oldest segments go first; what a run is writing (or finishing) never does.
@@ -279,13 +274,8 @@ void Recorder::Retain(bool spaceShort) {
 }
 
 void Recorder::Stop() {
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        if (stopping_) return;
-        stopping_ = true;
-    }
-    wake_.notify_all();
-    if (housekeeper_.joinable()) housekeeper_.join();
+    if (std::exchange(stopped_, true)) return;
+    housekeeper_.Stop();
     for (auto &t : tracks_) {
         t->channel->Unwatch(t->watch);
         t->channel->h264().Detach(t->consumer);

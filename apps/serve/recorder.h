@@ -10,16 +10,14 @@
 #ifndef TWINCAM_SERVE_RECORDER_H
 #define TWINCAM_SERVE_RECORDER_H
 
-#include <condition_variable>
 #include <memory>
-#include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "channels.h"
 #include "front_end.h"
 #include "recordings.h"
+#include "ticker.h"
 
 namespace twincam::serve {
 
@@ -52,10 +50,8 @@ private:
     const Settings settings_;
     Recordings recordings_;
     std::vector<std::unique_ptr<Track>> tracks_;
-    std::mutex mutex_;
-    std::condition_variable wake_;
-    bool stopping_ = false;
-    std::thread housekeeper_;
+    common::Ticker housekeeper_;
+    bool stopped_ = false;
 };
 
 }  // namespace twincam::serve

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <utility>
 
 #if TWINCAM_WITH_SYSTEMD
 #include <systemd/sd-daemon.h>
@@ -43,9 +44,15 @@ std::string ServiceNotifier::Status() {
 
 void ServiceNotifier::Ready() {
     if (std::getenv("NOTIFY_SOCKET") == nullptr) return;
-    Notify("READY=1\n" + Status());
+    said_ = Status();
+    Notify("READY=1\n" + said_);
+    ready_ = true;
+    // The state once a second (a change shows within one), and the pings.
     const Clock::duration every = PingEvery();
-    thread_ = std::thread([this, every] { Run(every); });
+    const Clock::duration tick = every > Clock::duration::zero() ? std::min<Clock::duration>(every, std::chrono::seconds(1))
+                                                                 : std::chrono::seconds(1);
+    pingAt_ = Clock::now();
+    ticker_.Start(tick, [this, every, tick] { Tick(every, tick); });
 }
 
 bool ServiceNotifier::Healthy() {
@@ -63,33 +70,18 @@ bool ServiceNotifier::Healthy() {
     return !saidUnhealthy_;
 }
 
-// The state once a second (a change shows within one), and the pings.
-void ServiceNotifier::Run(Clock::duration every) {
-    const Clock::duration tick = every > Clock::duration::zero() ? std::min<Clock::duration>(every, std::chrono::seconds(1))
-                                                                 : std::chrono::seconds(1);
-    std::string said;
-    Clock::time_point pingAt = Clock::now();
-    std::unique_lock<std::mutex> lock(mutex_);
-    while (!wake_.wait_for(lock, tick, [this] { return stopping_; })) {
-        lock.unlock();
-        if (const std::string status = Status(); status != said) Notify(said = status);
-        if (every > Clock::duration::zero() && Clock::now() >= pingAt) {
-            if (Healthy()) Notify("WATCHDOG=1");
-            pingAt = Clock::now() + every - tick / 2;
-        }
-        lock.lock();
+void ServiceNotifier::Tick(Clock::duration every, Clock::duration tick) {
+    if (const std::string status = Status(); status != said_) Notify(said_ = status);
+    if (every > Clock::duration::zero() && Clock::now() >= pingAt_) {
+        if (Healthy()) Notify("WATCHDOG=1");
+        pingAt_ = Clock::now() + every - tick / 2;
     }
 }
 
 void ServiceNotifier::Stopping() {
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        if (stopping_) return;
-        stopping_ = true;
-    }
-    wake_.notify_all();
-    if (thread_.joinable()) thread_.join();
-    if (std::getenv("NOTIFY_SOCKET") != nullptr) Notify("STOPPING=1");
+    if (std::exchange(stopped_, true)) return;
+    ticker_.Stop();
+    if (ready_) Notify("STOPPING=1");
 }
 
 }  // namespace twincam::serve

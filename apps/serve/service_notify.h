@@ -7,16 +7,12 @@
 #ifndef TWINCAM_SERVE_SERVICE_NOTIFY_H
 #define TWINCAM_SERVE_SERVICE_NOTIFY_H
 
-#include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <functional>
-#include <mutex>
 #include <string>
-#include <thread>
-#include <vector>
 
 #include "channels.h"
+#include "ticker.h"
 
 namespace twincam::serve {
 
@@ -33,18 +29,18 @@ public:
     void Stopping();
 
 private:
-    void Run(Clock::duration every);
+    void Tick(Clock::duration every, Clock::duration tick);
     bool Healthy();
     std::string Status();
 
     Channels &channels_;
     const Clock::duration stuckLimit_;
     const std::function<bool()> answers_;
-    std::mutex mutex_;
-    std::condition_variable wake_;
-    bool stopping_ = false;
-    bool saidUnhealthy_ = false;
-    std::thread thread_;
+    bool saidUnhealthy_ = false;  // the ticker's alone, as are the two below
+    std::string said_;
+    Clock::time_point pingAt_{};
+    bool ready_ = false, stopped_ = false;
+    common::Ticker ticker_;
 };
 
 }  // namespace twincam::serve

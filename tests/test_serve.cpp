@@ -322,7 +322,8 @@ TEST_F(Serve, ManyClientsComingAndGoingLeaveEverythingFlat) {
     EXPECT_LE(StatsFigure(client, "live_buffers"), 5) << "per camera a frame waiting and one encoding, and one being read";
 }
 
-// A camera given twice, or more than two, is refused before anything opens.
+// A camera given twice, or more than two, or a recording limit that is no
+// age or size, is refused before anything opens.
 TEST_F(Serve, RepeatedCameraIsRefused) {
     for (const char *third : {"0", "1"}) {
         const pid_t pid = twincam::test::Spawn({TWINCAM_SERVE_TOOL, "--camera", "0", "--camera", "1", "--camera", third}, dir_);
@@ -331,6 +332,14 @@ TEST_F(Serve, RepeatedCameraIsRefused) {
     }
     const pid_t pid = twincam::test::Spawn({TWINCAM_SERVE_TOOL, "--camera", "1", "--camera", "1"}, dir_);
     EXPECT_EQ(twincam::test::Wait(pid), 2);
+    for (const std::vector<std::string> &args : {std::vector<std::string>{"--record", "r", "--record-max-age", "5x"},
+                                                 std::vector<std::string>{"--record", "r", "--record-max-bytes", "lots"},
+                                                 std::vector<std::string>{"--record-max-bytes", "10M"}}) {
+        std::vector<std::string> argv{TWINCAM_SERVE_TOOL};
+        argv.insert(argv.end(), args.begin(), args.end());
+        EXPECT_EQ(twincam::test::Wait(twincam::test::Spawn(argv, dir_)), 2) << args[args.size() - 2];
+        EXPECT_NE(Slurp(dir_ / "stderr").find("--record-max"), std::string::npos);
+    }
 }
 
 TEST_F(Serve, ListensOnLoopbackByDefault) {
@@ -609,6 +618,9 @@ TEST_F(Serve, RtspH264ForFfmpegAndGStreamerClients) {
                                               gst),
                          gst);
     EXPECT_TRUE(AwaitCameras(client, "\"h264_running\":true", 2)) << "an encoder per camera while watched";
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    const long sent = StatsFigure(client, "rtsp_sent_ms_median");
+    EXPECT_TRUE(sent >= 0 && sent < 500) << "from a frame's read to its packets leaving: " << sent << " ms";
     for (const auto &[pid, d] : players) {
         ASSERT_EQ(twincam::test::Wait(pid), 0) << Slurp(d / "stderr");
         const auto stamps = twincam::test::Nv12Stamps(Slurp(d / "out.nv12"), 640, 480);

@@ -9,6 +9,7 @@
 
 #include "frame_sink.h"
 #include "gst_frames.h"
+#include "h264_options.h"
 #include "mp4_file.h"
 
 namespace twincam::capture {
@@ -87,7 +88,7 @@ private:
 std::string Mp4Video::Description(int camera) const {
     const std::string stem = (std::filesystem::path(dir_) / ("cam" + std::to_string(camera))).string();
     const GstClockTime segment = static_cast<GstClockTime>(segmentSeconds_) * GST_SECOND;
-    return "appsrc name=src ! " + encoder_ + " ! h264parse ! " +
+    return common::H264Head(encoder_) + " ! " +
            common::Mp4FileDescription(stem + (segment > 0 ? "-%05d.mp4" : ".mp4"), segment);
 }
 

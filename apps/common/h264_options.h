@@ -28,6 +28,12 @@ inline void AddH264Options(CLI::App &app, H264Options &opt) {
         ->capture_default_str();
 }
 
+// The head of every H.264 pipeline of ours: NV12 frames into an appsrc
+// named "src", the encoder fragment, and h264parse, whose output follows.
+inline std::string H264Head(const std::string &encoderFragment) {
+    return "appsrc name=src ! " + encoderFragment + " ! h264parse";
+}
+
 // The encoder as a launch fragment for frames at fps. The default encodes
 // each frame as one slice on one thread: ffmpeg's RTSP reader corrupts the
 // frames x264's sliced threads make, and frame threads would add a frame of

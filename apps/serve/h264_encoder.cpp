@@ -7,6 +7,7 @@
 #include <cstdio>
 
 #include "gst_frames.h"
+#include "h264_options.h"
 
 namespace twincam::serve {
 namespace {
@@ -41,8 +42,9 @@ void H264Encoder::KeyFrame() { keyWanted_ = true; }
 
 bool H264Encoder::Start(const common::Frame &first) {
     common::InitGStreamer();
-    const std::string launch = "appsrc name=src ! " + settings_.encoder +
-                               " ! h264parse config-interval=-1 ! video/x-h264,stream-format=byte-stream,alignment=au"
+    // SPS and PPS before every key frame, so a consumer may start at any.
+    const std::string launch = common::H264Head(settings_.encoder) +
+                               " config-interval=-1 ! video/x-h264,stream-format=byte-stream,alignment=au"
                                " ! appsink name=sink sync=false";
     GError *error = nullptr;
     pipeline_ = gst_parse_launch(launch.c_str(), &error);
@@ -62,7 +64,12 @@ bool H264Encoder::Start(const common::Frame &first) {
     callbacks.new_sample = [](GstAppSink *sink, gpointer self) {
         GstSample *sample = gst_app_sink_pull_sample(sink);
         if (sample == nullptr) return GST_FLOW_EOS;
-        static_cast<H264Encoder *>(self)->Deliver(gst_sample_get_buffer(sample), gst_sample_get_caps(sample));
+        // Encoders shift their output's times (by 1000 hours, so that no DTS is
+        // negative) and say so in the segment: its running time is our pts.
+        GstBuffer *buffer = gst_sample_get_buffer(sample);
+        const guint64 pts = gst_segment_to_running_time(gst_sample_get_segment(sample), GST_FORMAT_TIME,
+                                                        GST_BUFFER_PTS(buffer));
+        static_cast<H264Encoder *>(self)->Deliver(buffer, gst_sample_get_caps(sample), static_cast<int64_t>(pts));
         gst_sample_unref(sample);
         return GST_FLOW_OK;
     };
@@ -107,8 +114,7 @@ void H264Encoder::Push(const common::FramePtr &frame) {
 
 // On the encoder's thread: the frame's times back by its pts (the encoder
 // keeps their order and drops none), then to every consumer.
-void H264Encoder::Deliver(GstBuffer *buffer, GstCaps *caps) {
-    const int64_t pts = static_cast<int64_t>(GST_BUFFER_PTS(buffer));
+void H264Encoder::Deliver(GstBuffer *buffer, GstCaps *caps, int64_t pts) {
     EncodedFrame f{buffer, caps, Epoch() + std::chrono::nanoseconds(pts), {},
                    !GST_BUFFER_FLAG_IS_SET(buffer, GST_BUFFER_FLAG_DELTA_UNIT), false};
     {

@@ -78,7 +78,7 @@ private:
         bool started = false;  // has had its first key frame
     };
     bool Start(const common::Frame &first);
-    void Deliver(_GstBuffer *buffer, _GstCaps *caps);
+    void Deliver(_GstBuffer *buffer, _GstCaps *caps, int64_t pts);
     Clock::time_point Epoch() const { return Clock::time_point(Clock::duration(epoch_.load())); }
 
     const int camera_;

@@ -40,7 +40,7 @@ Reply Stream(Served &served, Channel *channel, bool head) {
 
 // A camera's pictures: /snapshot/<ID>.jpg and /stream/<ID>. A camera that is
 // down is served all the same: its clients see "no signal" until it is back.
-Reply Camera(Served &served, std::string_view path, bool head, bool *matched) {
+Reply Pictures(Served &served, std::string_view path, bool head, bool *matched) {
     std::string_view id;
     const bool snapshot = Between(path, "/snapshot/", ".jpg", &id);
     *matched = snapshot || Between(path, "/stream/", "", &id);
@@ -67,7 +67,7 @@ Reply Route(Served &served, std::string_view method, std::string_view path, std:
         return Reply{200, std::string(kMetricsType), MetricsText(served.channels.Figures(), Process(served)), {}};
     }
     bool matched = false;
-    Reply reply = Camera(served, path, head, &matched);
+    Reply reply = Pictures(served, path, head, &matched);
     if (matched) return reply;
     if (path == "/recordings" || path.substr(0, 12) == "/recordings/") {
         if (served.recordings == nullptr) return Text(404, "not recording: start the server with --record DIR\n");

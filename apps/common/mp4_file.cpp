@@ -90,7 +90,6 @@ void Mp4Saved::Watch(GstElement *sink) {
         if (files_.size() >= 3) {
             frames_ += WholeFrames(files_.front());
             bytes_ += static_cast<long long>(files_.front().written);
-            ++files_done_;
             Forget(files_.front());
             files_.pop_front();
         }
@@ -169,11 +168,6 @@ long long Mp4Saved::Bytes() const {
     long long bytes = bytes_;
     for (const File &f : files_) bytes += static_cast<long long>(f.written);
     return bytes;
-}
-
-long Mp4Saved::Files() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return files_done_ + static_cast<long>(files_.size());
 }
 
 long Mp4Saved::Frames() const {

@@ -34,9 +34,8 @@ public:
 
     // Frames in fragments wholly on disk.
     long Frames() const;
-    // Bytes handed to the files, and files started.
+    // Bytes handed to the files.
     long long Bytes() const;
-    long Files() const;
     // The file being written, under the name it has now.
     std::string Location() const;
 
@@ -63,7 +62,7 @@ private:
 
     mutable std::mutex mutex_;
     std::list<File> files_;  // the last few; older ones are summed up below
-    long frames_ = 0, files_done_ = 0;
+    long frames_ = 0;
     long long bytes_ = 0;
 };
 

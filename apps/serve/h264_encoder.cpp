@@ -19,8 +19,6 @@ constexpr auto kRetryAfter = std::chrono::seconds(1);
 int64_t Ns(Clock::duration d) { return std::chrono::duration_cast<std::chrono::nanoseconds>(d).count(); }
 }  // namespace
 
-bool H264Encoder::Available() { return true; }
-
 H264Encoder::H264Encoder(int camera, Settings settings) : camera_(camera), settings_(std::move(settings)) {}
 
 H264Encoder::~H264Encoder() { Stop(); }

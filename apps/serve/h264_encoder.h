@@ -48,9 +48,6 @@ public:
     H264Encoder(const H264Encoder &) = delete;
     H264Encoder &operator=(const H264Encoder &) = delete;
 
-    // Whether this build can encode at all.
-    static bool Available();
-
     // consumer gets every access unit from the next key frame on until
     // Detach(returned id) returns; from any thread.
     int Attach(Consumer consumer);

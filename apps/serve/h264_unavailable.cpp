@@ -4,7 +4,6 @@
 
 namespace twincam::serve {
 
-bool H264Encoder::Available() { return false; }
 H264Encoder::H264Encoder(int camera, Settings settings) : camera_(camera), settings_(std::move(settings)) {}
 H264Encoder::~H264Encoder() = default;
 int H264Encoder::Attach(Consumer) { return 0; }

@@ -26,6 +26,11 @@ struct RecorderFigures {
     long segments = 0, deleted = 0;  // written and deleted, since start
 };
 
+struct WebRtcFigures {
+    int sessions = 0;
+    long long bytes = 0;  // RTP handed to the sessions
+};
+
 struct ChannelFigures {
     int id = 0;
     SourceFigures source;
@@ -34,6 +39,7 @@ struct ChannelFigures {
     long h264Encoded = 0;  // access units out of the camera's one encoder
     RtspFigures rtsp;
     RecorderFigures recorder;
+    WebRtcFigures webrtc;
 };
 
 struct ProcessFigures {

@@ -7,12 +7,16 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <mutex>
+#include <optional>
 
 #include <fcntl.h>
 
 #include "mjpeg_response.h"
+#include "webrtc_service.h"
 
 namespace twincam::serve {
 namespace {
@@ -72,22 +76,34 @@ MHD_Result OnAccept(void *cls, const sockaddr *, socklen_t) {
 }
 
 MHD_Result OnRequest(void *cls, MHD_Connection *connection, const char *url, const char *method, const char *,
-                     const char *, size_t *, void **state) {
-    return static_cast<MHD_Result>(static_cast<HttpServer *>(cls)->Answer(connection, url, method, state));
+                     const char *upload, size_t *size, void **state) {
+    return static_cast<MHD_Result>(static_cast<HttpServer *>(cls)->Answer(connection, url, method, upload, size, state));
 }
 
 void OnConnection(void *cls, MHD_Connection *connection, void **, MHD_ConnectionNotificationCode code) {
     static_cast<HttpServer *>(cls)->ConnectionEvent(connection, code == MHD_CONNECTION_NOTIFY_STARTED);
 }
 
-void OnCompleted(void *cls, MHD_Connection *connection, void **, MHD_RequestTerminationCode) {
-    static_cast<HttpServer *>(cls)->Answered(connection);
+void OnCompleted(void *cls, MHD_Connection *connection, void **state, MHD_RequestTerminationCode) {
+    static_cast<HttpServer *>(cls)->Answered(connection, state);
 }
 
 ssize_t ReadStream(void *cls, uint64_t, char *buf, size_t max) { return static_cast<MjpegResponse *>(cls)->Read(buf, max); }
 void FreeStream(void *cls) { delete static_cast<MjpegResponse *>(cls); }
 
 }  // namespace
+
+struct HttpServer::Exchange {
+    std::string body;
+    bool tooLarge = false, done = false;
+    // An offer's answer comes on another thread; the connection sleeps until it does.
+    struct Awaited {
+        std::mutex mutex;
+        std::optional<Reply> reply;
+        MHD_Connection *suspended = nullptr;
+    };
+    std::shared_ptr<Awaited> awaited;
+};
 
 HttpServer::HttpServer(Served &served, const Limits &limits, const Htpasswd *users)
     : served_(served), limits_(limits), users_(users), deadlines_(std::chrono::seconds(limits.headSeconds)) {}
@@ -163,7 +179,11 @@ void HttpServer::ConnectionEvent(MHD_Connection *connection, bool opened) {
     }
 }
 
-void HttpServer::Answered(MHD_Connection *connection) { deadlines_.Answered(connection, HeadDeadlines::Clock::now()); }
+void HttpServer::Answered(MHD_Connection *connection, void **state) {
+    delete static_cast<Exchange *>(*state);
+    *state = nullptr;
+    deadlines_.Answered(connection, HeadDeadlines::Clock::now());
+}
 
 bool HttpServer::SignedIn(MHD_Connection *connection) const {
     char *password = nullptr;
@@ -174,12 +194,28 @@ bool HttpServer::SignedIn(MHD_Connection *connection) const {
     return in;
 }
 
-int HttpServer::Answer(MHD_Connection *connection, const char *url, const char *method, void **state) {
-    // Called once the head is in; again with a body's bytes, which nothing here takes.
-    if (*state != nullptr) return MHD_YES;
-    *state = this;
+// Called once the head is in, again with each piece of a body, and once
+// more when the body is whole (or, for an offer, its answer has come).
+int HttpServer::Answer(MHD_Connection *connection, const char *url, const char *method, const char *upload,
+                       size_t *size, void **state) {
+    auto *exchange = static_cast<Exchange *>(*state);
+    if (exchange == nullptr) return Begin(connection, url, method, state);
+    if (*size > 0) {
+        exchange->tooLarge = exchange->tooLarge || exchange->body.size() + *size > kMaxBody;
+        if (!exchange->tooLarge && !exchange->done) exchange->body.append(upload, *size);
+        *size = 0;
+        return MHD_YES;
+    }
+    if (exchange->done) return MHD_YES;
+    return Complete(connection, url, method, exchange);
+}
+
+int HttpServer::Begin(MHD_Connection *connection, const char *url, const char *method, void **state) {
+    auto *exchange = new Exchange;
+    *state = exchange;
     deadlines_.HeadIn(connection);
     if (users_ != nullptr && !SignedIn(connection)) {
+        exchange->done = true;
         const std::string text = "sign in to see the cameras\n";
         MHD_Response *response = MHD_create_response_from_buffer(text.size(), const_cast<char *>(text.data()),
                                                                   MHD_RESPMEM_MUST_COPY);
@@ -188,8 +224,59 @@ int HttpServer::Answer(MHD_Connection *connection, const char *url, const char *
         MHD_destroy_response(response);
         return queued;
     }
+    const char *length = MHD_lookup_connection_value(connection, MHD_HEADER_KIND, MHD_HTTP_HEADER_CONTENT_LENGTH);
+    if (length != nullptr && std::strtoull(length, nullptr, 10) > kMaxBody) {
+        exchange->done = true;
+        return SendText(connection, 413, "a request's body may hold at most 64 KiB\n");
+    }
+    // Only a POST has a body worth waiting for; the rest are answered now.
+    return std::strcmp(method, "POST") == 0 ? MHD_YES : Complete(connection, url, method, exchange);
+}
+
+int HttpServer::Complete(MHD_Connection *connection, const char *url, const char *method, Exchange *exchange) {
+    if (exchange->awaited != nullptr) {  // back with its answer
+        std::lock_guard<std::mutex> lock(exchange->awaited->mutex);
+        exchange->done = true;
+        return Send(connection, *exchange->awaited->reply);
+    }
+    if (exchange->tooLarge) {
+        exchange->done = true;
+        return SendText(connection, 413, "a request's body may hold at most 64 KiB\n");
+    }
     const char *range = MHD_lookup_connection_value(connection, MHD_HEADER_KIND, MHD_HTTP_HEADER_RANGE);
-    Reply reply = Route(served_, method, url, range != nullptr ? range : "");
+    const char *type = MHD_lookup_connection_value(connection, MHD_HEADER_KIND, MHD_HTTP_HEADER_CONTENT_TYPE);
+    Reply reply = Route(served_, Request{method, url, range != nullptr ? range : "", type != nullptr ? type : "",
+                                         exchange->body});
+    if (reply.kind == Reply::Body::kOffer) return Offer(connection, exchange, reply);
+    exchange->done = true;
+    return Send(connection, reply);
+}
+
+// The connection sleeps, holding no thread, until the camera's WebRTC answers.
+int HttpServer::Offer(MHD_Connection *connection, Exchange *exchange, Reply &reply) {
+    auto awaited = std::make_shared<Exchange::Awaited>();
+    exchange->awaited = awaited;
+    served_.webrtc->Offer(reply.channel, std::move(reply.body), std::move(reply.slot), [this, awaited](Reply answer) {
+        std::lock_guard<std::mutex> lock(awaited->mutex);
+        awaited->reply = std::move(answer);
+        if (MHD_Connection *sleeping = std::exchange(awaited->suspended, nullptr)) {
+            MHD_resume_connection(sleeping);
+            --parked_;
+        }
+    });
+    std::lock_guard<std::mutex> lock(awaited->mutex);
+    if (awaited->reply) {
+        exchange->done = true;
+        return Send(connection, *awaited->reply);
+    }
+    ++parked_;
+    awaited->suspended = connection;
+    MHD_suspend_connection(connection);
+    return MHD_YES;
+}
+
+int HttpServer::SendText(MHD_Connection *connection, int status, const std::string &text) {
+    Reply reply{status, "text/plain; charset=utf-8", text, {}};
     return Send(connection, reply);
 }
 

@@ -41,13 +41,19 @@ public:
     bool Answers(std::chrono::milliseconds timeout) const;
 
     // libmicrohttpd's callbacks.
+    struct Exchange;  // a request's body so far, and its offer's answer while one is awaited
     bool Admit() const;
-    int Answer(MHD_Connection *connection, const char *url, const char *method, void **state);
+    int Answer(MHD_Connection *connection, const char *url, const char *method, const char *upload, size_t *size,
+               void **state);
     void ConnectionEvent(MHD_Connection *connection, bool opened);
-    void Answered(MHD_Connection *connection);
+    void Answered(MHD_Connection *connection, void **state);
 
 private:
     bool SignedIn(MHD_Connection *connection) const;
+    int Begin(MHD_Connection *connection, const char *url, const char *method, void **state);
+    int Complete(MHD_Connection *connection, const char *url, const char *method, Exchange *exchange);
+    int Offer(MHD_Connection *connection, Exchange *exchange, Reply &reply);
+    int SendText(MHD_Connection *connection, int status, const std::string &text);
     int Send(MHD_Connection *connection, Reply &reply);
     MHD_Response *Pictures(MHD_Connection *connection, const Reply &reply);
 
@@ -59,7 +65,7 @@ private:
     std::string host_;
     int port_ = 0;
     bool loopback_ = false;
-    std::atomic<int> parked_{0};  // MJPEG clients waiting for a JPEG
+    std::atomic<int> parked_{0};  // MJPEG clients waiting for a JPEG, offers waiting for their answer
     common::Ticker reaper_;       // closes connections whose head is overdue
 };
 

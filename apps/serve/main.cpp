@@ -15,6 +15,7 @@
 #include "run_control.h"
 #include "serve_options.h"
 #include "service_notify.h"
+#include "webrtc_service.h"
 
 using namespace twincam::serve;
 using namespace twincam::common;
@@ -36,21 +37,23 @@ Channel::Settings ChannelSettings(const Options &opt) {
             {EncoderFragment(opt.h264, opt.fps), opt.fps, opt.width, opt.height}};
 }
 
-// What the server speaks and does, in the order they stop.
+// What the server speaks and does, in the order they stop: WebRTC first,
+// so that no offer still waits for its answer when HTTP stops.
 struct FrontEnds {
+    std::unique_ptr<WebRtcService> webrtc;
     std::unique_ptr<HttpServer> http;
     std::unique_ptr<RtspService> rtsp;
     std::unique_ptr<Recorder> recorder;
 
     void Stop() {
-        for (FrontEnd *end : {static_cast<FrontEnd *>(http.get()), static_cast<FrontEnd *>(rtsp.get()),
-                              static_cast<FrontEnd *>(recorder.get())}) {
+        for (FrontEnd *end : {static_cast<FrontEnd *>(webrtc.get()), static_cast<FrontEnd *>(http.get()),
+                              static_cast<FrontEnd *>(rtsp.get()), static_cast<FrontEnd *>(recorder.get())}) {
             if (end != nullptr) end->Stop();
         }
     }
 };
 
-// The recorder, HTTP, RTSP; false with *error when one cannot start.
+// The recorder, WebRTC, HTTP, RTSP; false with *error when one cannot start.
 bool StartFrontEnds(const Options &opt, Channels &channels, Served &served, const Htpasswd *users, FrontEnds *ends,
                     std::string *error) {
     if (!opt.recordDir.empty()) {
@@ -60,6 +63,9 @@ bool StartFrontEnds(const Options &opt, Channels &channels, Served &served, cons
         if (!ends->recorder->Start(error)) return false;
         served.recordings = &ends->recorder->recordings();
     }
+    ends->webrtc = StartWebRtc(opt, channels, error);
+    if (!error->empty()) return false;
+    served.webrtc = ends->webrtc.get();
     ends->http = std::make_unique<HttpServer>(served, opt.limits, users);
     if (!ends->http->Start(opt.host, opt.port, error)) return false;
     ends->rtsp = StartRtsp(opt, channels, users, error);
@@ -68,6 +74,7 @@ bool StartFrontEnds(const Options &opt, Channels &channels, Served &served, cons
 
 void Announce(const Options &opt, const FrontEnds &ends, bool signIn) {
     std::printf("twincam-serve: http://%s:%d/\n", opt.host.c_str(), ends.http->port());
+    if (ends.webrtc != nullptr) std::printf("twincam-serve: WebRTC offers (WHEP) to http://%s:%d/whep/<ID>\n", opt.host.c_str(), ends.http->port());
     if (ends.rtsp != nullptr) std::printf("twincam-serve: rtsp://%s:%d/\n", opt.rtspHost.c_str(), ends.rtsp->port());
     if (ends.recorder != nullptr) std::printf("twincam-serve: recording into %s\n", opt.recordDir.c_str());
     std::fflush(stdout);

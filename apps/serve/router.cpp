@@ -3,6 +3,7 @@
 #include "page.h"
 #include "process.h"
 #include "recordings.h"
+#include "webrtc_service.h"
 
 namespace twincam::serve {
 namespace {
@@ -19,6 +20,25 @@ bool Between(std::string_view path, std::string_view prefix, std::string_view su
 
 Reply Text(int status, std::string text) { return Reply{status, "text/plain; charset=utf-8", std::move(text), {}}; }
 
+Reply NotAllowed(const char *allow) {
+    Reply reply = Text(405, std::string("only ") + allow + "\n");
+    reply.headers.emplace_back("Allow", allow);
+    return reply;
+}
+
+// One of served.streams for a client, or nullptr past --max-clients.
+bool TakeStream(Served &served) {
+    if (served.streams.fetch_add(1) < served.maxClients) return true;
+    served.streams.fetch_sub(1);
+    return false;
+}
+
+Reply TooMany() {
+    Reply reply = Text(503, "too many clients\n");
+    reply.headers.emplace_back("Retry-After", "5");
+    return reply;
+}
+
 ProcessFigures Process(Served &served) {
     return ProcessFigures{served.streams.load(), served.connections.load(), common::ThreadCount(),
                           common::ResidentKiB(), common::LiveBuffers()};
@@ -27,12 +47,7 @@ ProcessFigures Process(Served &served) {
 Reply Stream(Served &served, Channel *channel, bool head) {
     Reply reply{200, "multipart/x-mixed-replace; boundary=" + std::string(kBoundary), "", {{"Cache-Control", "no-store"}}};
     if (head) return reply;
-    if (served.streams.fetch_add(1) >= served.maxClients) {
-        served.streams.fetch_sub(1);
-        reply = Text(503, "too many clients\n");
-        reply.headers.emplace_back("Retry-After", "5");
-        return reply;
-    }
+    if (!TakeStream(served)) return TooMany();
     reply.kind = Reply::Body::kStream;
     reply.channel = channel;
     return reply;
@@ -52,15 +67,35 @@ Reply Pictures(Served &served, std::string_view path, bool head, bool *matched) 
                  channel};
 }
 
+// WHEP: POST /whep/<ID> offers, DELETE /whep/<ID>/<session> ends. Answers
+// carry every candidate, so candidates trickled with PATCH are not taken.
+Reply Whep(Served &served, const Request &request) {
+    const std::string_view rest = request.path.substr(6);
+    const size_t slash = rest.find('/');
+    Channel *channel = served.channels.Find(rest.substr(0, slash));
+    if (channel == nullptr) return Text(404, "no such camera\n");
+    if (served.webrtc == nullptr) return Text(404, "no WebRTC here: the server runs with --webrtc off or without it\n");
+    if (slash != std::string_view::npos) {
+        if (request.method != "DELETE") return NotAllowed("DELETE");
+        return served.webrtc->End(channel->id(), rest.substr(slash + 1)) ? Text(200, "session ended\n")
+                                                                         : Text(404, "no such session\n");
+    }
+    if (request.method != "POST") return NotAllowed("POST");
+    const std::string_view type = request.type.substr(0, request.type.find(';'));
+    if (type != "application/sdp") return Text(400, "the offer must be SDP, sent as Content-Type: application/sdp\n");
+    if (!TakeStream(served)) return TooMany();
+    Reply reply{200, "", std::string(request.body), {}, Reply::Body::kOffer, channel};
+    reply.slot = std::shared_ptr<void>(&served, [](Served *s) { EndStream(*s); });
+    return reply;
+}
+
 }  // namespace
 
-Reply Route(Served &served, std::string_view method, std::string_view path, std::string_view range) {
+Reply Route(Served &served, const Request &request) {
+    const std::string_view method = request.method, path = request.path, range = request.range;
+    if (path.substr(0, 6) == "/whep/") return Whep(served, request);
     const bool head = method == "HEAD";
-    if (method != "GET" && !head) {
-        Reply reply = Text(405, "only GET and HEAD\n");
-        reply.headers.emplace_back("Allow", "GET, HEAD");
-        return reply;
-    }
+    if (method != "GET" && !head) return NotAllowed("GET, HEAD");
     if (path == "/") return Reply{200, "text/html; charset=utf-8", std::string(kPage), {}};
     if (path == "/stats") return Reply{200, "application/json", FiguresJson(served.channels.Figures(), Process(served)), {}};
     if (path == "/metrics") {

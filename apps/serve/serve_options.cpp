@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include <cstdio>
 #include <cstdlib>
 
 namespace twincam::serve {
@@ -19,7 +20,7 @@ bool ParseListen(const std::string &text, std::string *host, int *port) {
 }
 
 void AddLimits(CLI::App &app, Limits &limits) {
-    app.add_option("--max-clients", limits.maxClients, "Streams served at once, MJPEG and RTSP each; more get 503")
+    app.add_option("--max-clients", limits.maxClients, "Streams served at once: MJPEG and WebRTC together, RTSP apart; more get 503")
         ->check(CLI::Range(1, 1000))
         ->capture_default_str();
     app.add_option("--max-connections", limits.maxConnections, "Connections open at once; more are closed")
@@ -87,11 +88,41 @@ std::string CheckRecordOptions(Options *opt) {
     return "";
 }
 
+void AddWebRtcOptions(CLI::App &app, Options *opt) {
+    app.add_option("--webrtc", opt->webrtc, "H.264 to browsers over WebRTC at POST /whep/<ID> (WHEP): on or off")
+        ->check(CLI::IsMember({"on", "off"}))
+        ->capture_default_str();
+    app.add_option("--stun", opt->stun, "HOST:PORT of a STUN server, for WebRTC peers beyond a NAT (default: host "
+                   "candidates on the --listen address alone)");
+    app.add_option("--webrtc-ports", opt->webrtcPorts, "MIN-MAX: the UDP ports WebRTC sessions use, for a firewall "
+                   "(default: any)");
+}
+
+// The WebRTC options as numbers; what is wrong, or "".
+std::string CheckWebRtcOptions(Options *opt) {
+    opt->webrtcOn = opt->webrtc == "on";
+    std::string host;
+    int port = 0;
+    if (!opt->stun.empty() && (!ParseListen(opt->stun, &host, &port) || port == 0)) {
+        return "--stun: '" + opt->stun + "' is not HOST:PORT";
+    }
+    if (opt->webrtcPorts.empty()) return "";
+    int low = 0, high = 0;
+    char end = 0;
+    if (std::sscanf(opt->webrtcPorts.c_str(), "%d-%d%c", &low, &high, &end) != 2 || low < 1024 || high > 65535 ||
+        high < low + 1) {
+        return "--webrtc-ports: '" + opt->webrtcPorts + "' is not MIN-MAX, two or more ports within 1024-65535";
+    }
+    opt->webrtcMinPort = low;
+    opt->webrtcMaxPort = high;
+    return "";
+}
+
 }  // namespace
 
 std::optional<int> ParseOptions(int argc, char **argv, Options *opt) {
     CLI::App app{"Serve twincam cameras live: a page, MJPEG streams, snapshots, recordings, figures and metrics over "
-                 "HTTP, and H.264 over RTSP; record them.",
+                 "HTTP, H.264 over WebRTC and RTSP; record them.",
                  "twincam-serve"};
     app.set_version_flag("--version", "twincam-serve " TWINCAM_VERSION);
     common::AddCameraOptions(app, *opt, "Camera to serve, 0 or 1; repeat for both (default both)");
@@ -107,6 +138,7 @@ std::optional<int> ParseOptions(int argc, char **argv, Options *opt) {
     common::AddH264Options(app, opt->h264);
     AddLimits(app, opt->limits);
     AddRecordOptions(app, opt);
+    AddWebRtcOptions(app, opt);
     if (const std::optional<int> exit = common::ParseCommandLine(app, argc, argv)) return exit;
     if (const std::string wrong = common::CheckCameraOptions(*opt, {0, 1}); !wrong.empty()) return common::Usage(wrong);
     if (!ParseListen(opt->listen, &opt->host, &opt->port)) return common::Usage("--listen: '" + opt->listen + "' is not HOST:PORT");
@@ -115,6 +147,7 @@ std::optional<int> ParseOptions(int argc, char **argv, Options *opt) {
         return common::Usage("--rtsp: '" + opt->rtsp + "' is not HOST:PORT or off");
     }
     if (const std::string wrong = CheckRecordOptions(opt); !wrong.empty()) return common::Usage(wrong);
+    if (const std::string wrong = CheckWebRtcOptions(opt); !wrong.empty()) return common::Usage(wrong);
     return std::nullopt;
 }
 

@@ -14,7 +14,7 @@ namespace twincam::serve {
 struct Limits {
     int maxConnections = 2048;  // open at once; more are closed on arrival
     int maxPerAddress = 32;     // open at once from one client address
-    int maxClients = 16;        // streams at once, MJPEG and RTSP each; more get 503 (RTSP: are closed)
+    int maxClients = 16;        // streams at once: MJPEG and WebRTC together, RTSP apart; more get 503 (RTSP: are closed)
     int headSeconds = 10;       // a request's head must be in within this
     int idleSeconds = 5;        // a connection with no traffic is closed after this
 };
@@ -32,6 +32,11 @@ struct Options : common::CameraOptions {
     std::string rtspHost;  // from rtsp
     int rtspPort = 0;
     common::H264Options h264;
+    std::string webrtc = "on";  // or "off"
+    bool webrtcOn = true;
+    std::string stun;  // HOST:PORT, or empty
+    std::string webrtcPorts;  // MIN-MAX, or empty for any
+    int webrtcMinPort = 0, webrtcMaxPort = 0;
     double reopenMaxSeconds = 5;  // the longest wait between tries to reopen a camera that is down
     std::string recordDir;           // empty: no recording
     int recordSegmentSeconds = 60;

@@ -1,0 +1,16 @@
+// Built where GStreamer's WebRTC was not found.
+#include <cstdio>
+
+#include "webrtc_service.h"
+
+namespace twincam::serve {
+
+std::unique_ptr<WebRtcService> StartWebRtc(const Options &opt, Channels &, std::string *) {
+    if (opt.webrtcOn) {
+        std::fprintf(stderr, "twincam-serve: no WebRTC, the page plays MJPEG: built without GStreamer's WebRTC "
+                             "(install libgstreamer-plugins-bad1.0-dev and libnice-dev and build again)\n");
+    }
+    return nullptr;
+}
+
+}  // namespace twincam::serve

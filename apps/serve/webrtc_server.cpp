@@ -30,7 +30,6 @@ constexpr auto kConnectWithin = std::chrono::seconds(30);   // an answered sessi
 constexpr auto kAnswerWithin = std::chrono::seconds(3);     // gathering; then the answer has what was found
 constexpr auto kKeyFrameEvery = std::chrono::seconds(1);    // a peer's requests for key frames, at most
 constexpr guint kQueuedPackets = 400;  // a peer's packets waiting; past it, it skips to the next key frame
-constexpr int kFeedPayload = 96;
 }  // namespace
 
 // One session: its own webrtcbin, fed the camera's packets from a key frame
@@ -38,7 +37,7 @@ constexpr int kFeedPayload = 96;
 struct WebRtcServer::Peer {
     std::string id, location;
     Feed *feed = nullptr;
-    int payload = kFeedPayload;
+    int payload = 96;
     std::shared_ptr<void> slot;  // its share of --max-clients
     GstElement *pipeline = nullptr, *webrtc = nullptr, *source = nullptr;
     const Clock::time_point created = Clock::now();
@@ -52,7 +51,7 @@ struct WebRtcServer::Peer {
 
     void Answer(Reply reply);
     void Fail(int status, const std::string &why);
-    bool Send(GstBuffer *packet);
+    bool Send(GstBuffer *packet, int feedPayload);
     void KeyFrame();  // asks the encoder, at most once a second
     void StateChanged(GstWebRTCPeerConnectionState now);
     bool Expired(Clock::time_point now);
@@ -71,6 +70,7 @@ struct WebRtcServer::Feed {
     std::mutex mutex;  // what the encoder's and the packets' threads read
     std::vector<std::shared_ptr<Peer>> peers;
     GstElement *source = nullptr;
+    int payload = 96;  // the first session's: those of the same browser share its packets uncopied
     bool capsSet = false;
     std::string profile;  // of the encoder's stream, once seen
 
@@ -172,13 +172,13 @@ bool WebRtcServer::Peer::Pending() {
 }
 
 // On the feed's thread.
-bool WebRtcServer::Peer::Send(GstBuffer *packet) {
+bool WebRtcServer::Peer::Send(GstBuffer *packet, int feedPayload) {
     std::lock_guard<std::mutex> lock(mutex);
     if (!connected || source == nullptr) return false;
     // A peer that fell behind resumes at a key frame: anything else would not decode.
     if (gst_app_src_get_current_level_buffers(GST_APP_SRC(source)) >= kQueuedPackets) started = false;
     if (!started && !(started = StartsKeyFrame(packet))) return false;
-    GstBuffer *out = payload == kFeedPayload ? gst_buffer_copy(packet) : Retyped(packet, payload);
+    GstBuffer *out = payload == feedPayload ? gst_buffer_copy(packet) : Retyped(packet, payload);
     GST_BUFFER_PTS(out) = GST_BUFFER_DTS(out) = GST_CLOCK_TIME_NONE;  // the session's own times
     gst_app_src_push_buffer(GST_APP_SRC(source), out);
     return true;
@@ -248,10 +248,10 @@ void WebRtcServer::Feed::Join(const std::shared_ptr<Peer> &peer) {
     if (pipeline != nullptr) return;
     // SPS and PPS come with every key frame from the encoder already.
     GError *error = nullptr;
-    GstElement *made = gst_parse_launch(
-        "appsrc name=src is-live=true format=time do-timestamp=true ! rtph264pay pt=96 mtu=1200 config-interval=0 "
-        "aggregate-mode=zero-latency ! appsink name=sink sync=false",
-        &error);
+    const std::string launch = "appsrc name=src is-live=true format=time do-timestamp=true ! rtph264pay pt=" +
+                               std::to_string(peer->payload) +
+                               " mtu=1200 config-interval=0 aggregate-mode=zero-latency ! appsink name=sink sync=false";
+    GstElement *made = gst_parse_launch(launch.c_str(), &error);
     if (error != nullptr) {
         std::fprintf(stderr, "twincam-serve: camera %d: WebRTC's packetiser cannot be made: %s\n", channel->id(),
                      error->message);
@@ -274,6 +274,7 @@ void WebRtcServer::Feed::Join(const std::shared_ptr<Peer> &peer) {
     {
         std::lock_guard<std::mutex> lock(mutex);
         source = gst_bin_get_by_name(GST_BIN(made), "src");
+        payload = peer->payload;
         capsSet = false;
     }
     pipeline = made;
@@ -322,13 +323,15 @@ void WebRtcServer::Feed::Push(const EncodedFrame &frame) {
 // On the packetiser's thread: one packet to every session.
 void WebRtcServer::Feed::Packet(GstBuffer *packet) {
     std::vector<std::shared_ptr<Peer>> to;
+    int sent = 0;
     {
         std::lock_guard<std::mutex> lock(mutex);
         to = peers;
+        sent = payload;
     }
     const auto size = static_cast<long long>(gst_buffer_get_size(packet));
     for (const auto &peer : to) {
-        if (peer->Send(packet)) bytes += size;
+        if (peer->Send(packet, sent)) bytes += size;
     }
 }
 

@@ -69,7 +69,7 @@ set(CPACK_COMPONENT_PYTHON_DEPENDS runtime)
 set(CPACK_DEBIAN_ENABLE_COMPONENT_DEPENDS ON)
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_SUGGESTS twincam-sim)
 set(CPACK_DEBIAN_TOOLS_PACKAGE_RECOMMENDS
-    "gstreamer1.0-plugins-good, gstreamer1.0-plugins-bad, gstreamer1.0-plugins-ugly, gstreamer1.0-nice")
+    "gstreamer1.0-plugins-good, gstreamer1.0-plugins-bad, gstreamer1.0-plugins-ugly, gstreamer1.0-nice, glib-networking")
 if(TARGET twincam_python)
     # The module is built for this interpreter's version.
     string(REGEX REPLACE "^([0-9]+)\\.([0-9]+)$" "\\1" major "${TWINCAM_PYTHON_VERSION}")

@@ -44,6 +44,17 @@ expect "twincam camera source" gst-inspect-1.0 twincamsrc
 expect "(360, 320)" /usr/bin/python3 -c "import twincam; print(twincam.Camera(0, 30, 320, 240).read().shape)"
 clean systemd-analyze verify /lib/systemd/system/twincam-serve.service
 clean man -w twincam-capture >/dev/null
+# The service's user (not root, in the video group) serves HTTPS with a
+# certificate installed in /etc/twincam/ as the defaults file says.
+$sudo install -d -m 750 -g video /etc/twincam
+openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 1 -subj /CN=twincam \
+    -keyout "$work/key.pem" -out "$work/cert.pem" 2>/dev/null
+$sudo install -m 640 -g video "$work/cert.pem" "$work/key.pem" /etc/twincam/
+out=$(clean timeout 3 setpriv --reuid=65534 --regid=65534 --groups="$(getent group video | cut -d: -f3)" \
+    twincam-serve --listen 127.0.0.1:0 --rtsp off --webrtc off \
+    --tls-cert /etc/twincam/cert.pem --tls-key /etc/twincam/key.pem 2>&1 || true)
+$sudo rm -rf /etc/twincam
+[[ "$out" == *"https://127.0.0.1:"* ]] || { echo "no HTTPS with the certificate in /etc/twincam/:"; echo "$out"; exit 1; }
 
 echo "== purge"
 DEBIAN_FRONTEND=noninteractive $sudo apt-get purge -y -qq "${packages[@]}" >/dev/null

@@ -12,6 +12,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <vector>
 
 #include <fcntl.h>
 
@@ -105,8 +106,12 @@ struct HttpServer::Exchange {
     std::shared_ptr<Awaited> awaited;
 };
 
-HttpServer::HttpServer(Served &served, const Limits &limits, const Htpasswd *users)
-    : served_(served), limits_(limits), users_(users), deadlines_(std::chrono::seconds(limits.headSeconds)) {}
+HttpServer::HttpServer(Served &served, const Limits &limits, const Htpasswd *users, const TlsCredentials *tls)
+    : served_(served),
+      limits_(limits),
+      users_(users),
+      tls_(tls != nullptr),
+      deadlines_(std::chrono::seconds(limits.headSeconds)) {}
 
 bool HttpServer::Start(const std::string &host, int port, std::string *error) {
     RaiseFileLimit();
@@ -116,14 +121,24 @@ bool HttpServer::Start(const std::string &host, int port, std::string *error) {
     // poll, not epoll: with epoll this libmicrohttpd misses a client's close
     // that comes with its last bytes, and holds the connection (and memory
     // it does not give back) until a timeout.
-    const unsigned flags = MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_POLL | MHD_ALLOW_SUSPEND_RESUME;
-    daemon_ = MHD_start_daemon(
-        flags, 0, &OnAccept, this, &OnRequest, this, MHD_OPTION_LISTEN_SOCKET, fd,
-        MHD_OPTION_CONNECTION_LIMIT, static_cast<unsigned>(limits_.maxConnections) + 1,
-        MHD_OPTION_PER_IP_CONNECTION_LIMIT, static_cast<unsigned>(limits_.maxPerAddress),
-        MHD_OPTION_CONNECTION_TIMEOUT, static_cast<unsigned>(limits_.idleSeconds),
-        MHD_OPTION_CONNECTION_MEMORY_LIMIT, kConnectionMemory, MHD_OPTION_NOTIFY_CONNECTION, &OnConnection, this,
-        MHD_OPTION_NOTIFY_COMPLETED, &OnCompleted, this, MHD_OPTION_END);
+    unsigned flags = MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_POLL | MHD_ALLOW_SUSPEND_RESUME;
+    std::vector<MHD_OptionItem> options = {
+        {MHD_OPTION_LISTEN_SOCKET, fd, nullptr},
+        {MHD_OPTION_CONNECTION_LIMIT, limits_.maxConnections + 1, nullptr},
+        {MHD_OPTION_PER_IP_CONNECTION_LIMIT, limits_.maxPerAddress, nullptr},
+        {MHD_OPTION_CONNECTION_TIMEOUT, limits_.idleSeconds, nullptr},
+        {MHD_OPTION_CONNECTION_MEMORY_LIMIT, static_cast<intptr_t>(kConnectionMemory), nullptr},
+        {MHD_OPTION_NOTIFY_CONNECTION, reinterpret_cast<intptr_t>(&OnConnection), this},
+        {MHD_OPTION_NOTIFY_COMPLETED, reinterpret_cast<intptr_t>(&OnCompleted), this},
+    };
+    if (tls_) {
+        // Each handshake takes the newest certificate, so a reload reaches new connections.
+        flags |= MHD_USE_TLS;
+        options.push_back({MHD_OPTION_HTTPS_CERT_CALLBACK, 0, TlsCredentials::RetrieveFunction()});
+    }
+    options.push_back({MHD_OPTION_END, 0, nullptr});
+    daemon_ = MHD_start_daemon(flags, 0, &OnAccept, this, &OnRequest, this, MHD_OPTION_ARRAY, options.data(),
+                               MHD_OPTION_END);
     if (daemon_ == nullptr) {
         close(fd);
         *error = "the HTTP server did not start";
@@ -159,9 +174,12 @@ bool HttpServer::Answers(std::chrono::milliseconds timeout) const {
     setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
     static constexpr char kRequest[] = "HEAD / HTTP/1.0\r\n\r\n";
     char reply[16] = {};
-    const bool answered = connect(fd, found->ai_addr, found->ai_addrlen) == 0 &&
-                          send(fd, kRequest, sizeof kRequest - 1, MSG_NOSIGNAL) == sizeof kRequest - 1 &&
-                          recv(fd, reply, sizeof reply - 1, MSG_WAITALL) >= 12 && std::strncmp(reply, "HTTP/1.", 7) == 0;
+    const bool sent = connect(fd, found->ai_addr, found->ai_addrlen) == 0 &&
+                      send(fd, kRequest, sizeof kRequest - 1, MSG_NOSIGNAL) == sizeof kRequest - 1;
+    const ssize_t got = sent ? recv(fd, reply, sizeof reply - 1, MSG_WAITALL) : -1;
+    // Over TLS the plain request is refused (an alert, or the connection
+    // closed): the event loop ran. A loop that hangs lets the wait run out.
+    const bool answered = tls_ ? sent && (got >= 0 || (errno != EAGAIN && errno != EWOULDBLOCK)) : got >= 12 && std::strncmp(reply, "HTTP/1.", 7) == 0;
     close(fd);
     return answered;
 }

@@ -14,6 +14,7 @@
 #include "router.h"
 #include "serve_options.h"
 #include "ticker.h"
+#include "tls_credentials.h"
 
 struct MHD_Daemon;
 struct MHD_Connection;
@@ -23,8 +24,8 @@ namespace twincam::serve {
 
 class HttpServer : public FrontEnd {
 public:
-    // users: nullptr to serve everyone.
-    HttpServer(Served &served, const Limits &limits, const Htpasswd *users);
+    // users: nullptr to serve everyone; tls: nullptr for plain HTTP.
+    HttpServer(Served &served, const Limits &limits, const Htpasswd *users, const TlsCredentials *tls = nullptr);
     ~HttpServer() override { Stop(); }
     HttpServer(const HttpServer &) = delete;
     HttpServer &operator=(const HttpServer &) = delete;
@@ -37,7 +38,8 @@ public:
     bool loopback() const { return loopback_; }
     // Ends the streams, then closes every connection.
     void Stop() override;
-    // Whether a request to the listening port gets an answer within timeout.
+    // Whether a request to the listening port gets an answer within timeout
+    // (over TLS: whether a plain request is refused at once rather than left hanging).
     bool Answers(std::chrono::milliseconds timeout) const;
 
     // libmicrohttpd's callbacks.
@@ -60,6 +62,7 @@ private:
     Served &served_;
     const Limits limits_;
     const Htpasswd *const users_;
+    const bool tls_;
     HeadDeadlines deadlines_;
     MHD_Daemon *daemon_ = nullptr;
     std::string host_;

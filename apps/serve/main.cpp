@@ -6,6 +6,8 @@
 // never reach into them. One reader steps every channel in turn.
 #include <unistd.h>
 
+#include <atomic>
+#include <csignal>
 #include <cstdio>
 #include <thread>
 
@@ -21,6 +23,31 @@ using namespace twincam::serve;
 using namespace twincam::common;
 
 namespace {
+
+// SIGHUP: read the certificate and key again (and never end the server, as it would by default).
+std::atomic<bool> g_reload{false};
+extern "C" void OnReloadSignal(int) { g_reload.store(true); }
+
+// The certificate and key of --tls-cert and --tls-key, checked; nothing
+// without them; false when they do not load.
+bool LoadTls(const Options &opt, std::unique_ptr<TlsCredentials> *tls) {
+    std::signal(SIGHUP, OnReloadSignal);
+    if (opt.tlsCert.empty()) return true;
+    *tls = std::make_unique<TlsCredentials>(opt.tlsCert, opt.tlsKey);
+    std::string error;
+    if ((*tls)->Load(&error)) return true;
+    std::fprintf(stderr, "twincam-serve: %s\n", error.c_str());
+    return false;
+}
+
+void Reload(const Options &opt, TlsCredentials *tls) {
+    if (!g_reload.exchange(false) || tls == nullptr) return;
+    if (std::string error; !tls->Reload(&error)) {
+        std::fprintf(stderr, "twincam-serve: SIGHUP: %s; the certificate in use stays\n", error.c_str());
+    } else {
+        std::fprintf(stderr, "twincam-serve: SIGHUP: new connections get the certificate in %s\n", opt.tlsCert.c_str());
+    }
+}
 
 // The users of --auth-file, or nothing to serve everyone; false when the file is bad.
 bool LoadUsers(const Options &opt, std::optional<Htpasswd> *users) {
@@ -54,8 +81,8 @@ struct FrontEnds {
 };
 
 // The recorder, WebRTC, HTTP, RTSP; false with *error when one cannot start.
-bool StartFrontEnds(const Options &opt, Channels &channels, Served &served, const Htpasswd *users, FrontEnds *ends,
-                    std::string *error) {
+bool StartFrontEnds(const Options &opt, Channels &channels, Served &served, const Htpasswd *users,
+                    TlsCredentials *tls, FrontEnds *ends, std::string *error) {
     if (!opt.recordDir.empty()) {
         ends->recorder = std::make_unique<Recorder>(
             channels, Recorder::Settings{opt.recordDir, EncoderFragment(opt.h264, opt.fps), opt.recordSegmentSeconds,
@@ -66,16 +93,20 @@ bool StartFrontEnds(const Options &opt, Channels &channels, Served &served, cons
     ends->webrtc = StartWebRtc(opt, channels, error);
     if (!error->empty()) return false;
     served.webrtc = ends->webrtc.get();
-    ends->http = std::make_unique<HttpServer>(served, opt.limits, users);
+    ends->http = std::make_unique<HttpServer>(served, opt.limits, users, tls);
     if (!ends->http->Start(opt.host, opt.port, error)) return false;
-    ends->rtsp = StartRtsp(opt, channels, users, error);
+    ends->rtsp = StartRtsp(opt, channels, users, tls, error);
     return error->empty();
 }
 
 void Announce(const Options &opt, const FrontEnds &ends, bool signIn) {
-    std::printf("twincam-serve: http://%s:%d/\n", opt.host.c_str(), ends.http->port());
-    if (ends.webrtc != nullptr) std::printf("twincam-serve: WebRTC offers (WHEP) to http://%s:%d/whep/<ID>\n", opt.host.c_str(), ends.http->port());
-    if (ends.rtsp != nullptr) std::printf("twincam-serve: rtsp://%s:%d/\n", opt.rtspHost.c_str(), ends.rtsp->port());
+    const char *s = opt.tlsCert.empty() ? "" : "s";
+    std::printf("twincam-serve: http%s://%s:%d/\n", s, opt.host.c_str(), ends.http->port());
+    if (ends.webrtc != nullptr) {
+        std::printf("twincam-serve: WebRTC offers (WHEP) to http%s://%s:%d/whep/<ID>\n", s, opt.host.c_str(),
+                    ends.http->port());
+    }
+    if (ends.rtsp != nullptr) std::printf("twincam-serve: rtsp%s://%s:%d/\n", s, opt.rtspHost.c_str(), ends.rtsp->port());
     if (ends.recorder != nullptr) std::printf("twincam-serve: recording into %s\n", opt.recordDir.c_str());
     std::fflush(stdout);
     if (!ends.http->loopback() && !signIn) {
@@ -84,18 +115,27 @@ void Announce(const Options &opt, const FrontEnds &ends, bool signIn) {
                      "address sees the cameras\n",
                      opt.host.c_str());
     }
+    if (!ends.http->loopback() && signIn && !*s) {
+        std::fprintf(stderr,
+                     "twincam-serve: warning: listening on %s with --auth-file but without TLS: passwords cross "
+                     "the network in the clear; give --tls-cert and --tls-key\n",
+                     opt.host.c_str());
+    }
 }
 
 // Reads until Ctrl-C or SIGTERM; then the front ends, then the reader. A
 // reader wedged inside a library call never returns, and the cameras cannot
 // be closed while it holds the library: say which, and leave at once.
-void Serve(const Options &opt, Channels &channels, FrontEnds &ends) {
+void Serve(const Options &opt, Channels &channels, FrontEnds &ends, TlsCredentials *tls) {
     channels.Read();
     const Clock::duration stuckLimit =
         std::max<Clock::duration>(std::chrono::seconds(2), std::chrono::milliseconds(10000 / opt.fps));
     ServiceNotifier notifier(channels, stuckLimit, [&ends] { return ends.http->Answers(std::chrono::seconds(1)); });
     notifier.Ready();
-    while (!g_stop.load()) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    while (!g_stop.load()) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        Reload(opt, tls);
+    }
     notifier.Stopping();
     ends.Stop();
     if (channels.StopReading(std::chrono::milliseconds(2500))) return;
@@ -110,13 +150,15 @@ void Serve(const Options &opt, Channels &channels, FrontEnds &ends) {
 }  // namespace
 
 int main(int argc, char **argv) {
-    // 1. Options, and the users who may sign in.
+    // 1. Options, the users who may sign in, the certificate.
     Options opt;
     if (const std::optional<int> exit = ParseOptions(argc, argv, &opt)) return *exit;
     std::optional<Htpasswd> users;
     if (!LoadUsers(opt, &users)) return kExitFailure;
+    std::unique_ptr<TlsCredentials> tls;
+    if (!LoadTls(opt, &tls)) return kExitUsage;
 
-    // 2. Ctrl-C and SIGTERM shut down cleanly.
+    // 2. Ctrl-C and SIGTERM shut down cleanly (SIGHUP reloads the certificate).
     InstallStopHandlers();
 
     // 3. A channel per camera; a camera that is not there is served all the same.
@@ -127,7 +169,7 @@ int main(int argc, char **argv) {
     Served served(channels);
     served.maxClients = opt.limits.maxClients;
     FrontEnds ends;
-    if (std::string error; !StartFrontEnds(opt, channels, served, users ? &*users : nullptr, &ends, &error)) {
+    if (std::string error; !StartFrontEnds(opt, channels, served, users ? &*users : nullptr, tls.get(), &ends, &error)) {
         std::fprintf(stderr, "twincam-serve: %s\n", error.c_str());
         ends.Stop();
         return kExitFailure;
@@ -135,7 +177,7 @@ int main(int argc, char **argv) {
     Announce(opt, ends, users.has_value());
 
     // 5. Read and serve until asked to stop; the service manager hears how it goes.
-    Serve(opt, channels, ends);
+    Serve(opt, channels, ends, tls.get());
 
     // 6. The encoders, then the cameras.
     const bool closed = channels.Stop();

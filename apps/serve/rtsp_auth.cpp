@@ -45,6 +45,13 @@ void twincam_auth_init(TwincamAuth *) {}
 }  // namespace
 
 GstRTSPAuth *MakeRtspAuth(const Htpasswd *users) {
+    if (users == nullptr) {
+        GstRTSPAuth *auth = gst_rtsp_auth_new();
+        GstRTSPToken *token = gst_rtsp_token_new(GST_RTSP_TOKEN_MEDIA_FACTORY_ROLE, G_TYPE_STRING, kRole, nullptr);
+        gst_rtsp_auth_set_default_token(auth, token);
+        gst_rtsp_token_unref(token);
+        return auth;
+    }
     auto *auth = GST_RTSP_AUTH(g_object_new(twincam_auth_get_type(), nullptr));
     gst_rtsp_auth_set_supported_methods(auth, GST_RTSP_AUTH_BASIC);
     gst_rtsp_auth_set_realm(auth, "twincam");
@@ -54,6 +61,20 @@ GstRTSPAuth *MakeRtspAuth(const Htpasswd *users) {
     g_object_set_data_full(G_OBJECT(auth), kTokenKey, token,
                            [](gpointer t) { gst_rtsp_token_unref(static_cast<GstRTSPToken *>(t)); });
     return auth;
+}
+
+bool SetRtspCertificate(GstRTSPAuth *auth, const std::string &pem, std::string *error) {
+    GError *failure = nullptr;
+    GTlsCertificate *certificate = g_tls_certificate_new_from_pem(pem.c_str(), static_cast<gssize>(pem.size()), &failure);
+    if (certificate == nullptr) {
+        *error = std::string("RTSPS: ") + (failure != nullptr ? failure->message : "the certificate is refused") +
+                 " (is glib-networking installed?)";
+        if (failure != nullptr) g_error_free(failure);
+        return false;
+    }
+    gst_rtsp_auth_set_tls_certificate(auth, certificate);
+    g_object_unref(certificate);
+    return true;
 }
 
 void AllowSignedIn(GstRTSPMediaFactory *factory) {

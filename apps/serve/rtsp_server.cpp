@@ -160,13 +160,13 @@ void RtspServer::Mount(Channel *channel, GstRTSPMountPoints *mounts) {
     GstRTSPMediaFactory *factory = gst_rtsp_media_factory_new();
     gst_rtsp_media_factory_set_launch(factory, "( appsrc name=src ! h264parse ! rtph264pay name=pay0 pt=96 config-interval=-1 )");
     gst_rtsp_media_factory_set_shared(factory, TRUE);  // packetised once for every client
-    if (settings_.users != nullptr) AllowSignedIn(factory);
+    if (auth_ != nullptr) AllowSignedIn(factory);
     g_signal_connect(factory, "media-configure",
                      G_CALLBACK(+[](GstRTSPMediaFactory *, GstRTSPMedia *media, RtspMount *m) { m->Configure(media); }),
                      mount.get());
     const std::string path = MountPath(channel->id());
     gst_rtsp_mount_points_add_factory(mounts, path.c_str(), factory);  // takes the factory
-    mount->url = "rtsp://" + settings_.host + ":" + std::to_string(port_) + path;
+    mount->url = (settings_.tls != nullptr ? "rtsps://" : "rtsp://") + settings_.host + ":" + std::to_string(port_) + path;
     channel->AddFigures([m = mount.get()](ChannelFigures &f) { f.rtsp = m->Figures(); });
     mounts_.push_back(std::move(mount));
 }
@@ -263,10 +263,20 @@ bool RtspServer::Listen(std::string *error) {
     gst_rtsp_server_set_address(server_, settings_.host.c_str());
     gst_rtsp_server_set_service(server_, std::to_string(settings_.port).c_str());
     gst_rtsp_server_set_content_length_limit(server_, kMaxRequestBody);
-    if (settings_.users != nullptr) {
-        GstRTSPAuth *auth = MakeRtspAuth(settings_.users);
-        gst_rtsp_server_set_auth(server_, auth);
-        g_object_unref(auth);
+    if (settings_.users != nullptr || settings_.tls != nullptr) {
+        auth_ = MakeRtspAuth(settings_.users);
+        gst_rtsp_server_set_auth(server_, auth_);
+        if (settings_.tls != nullptr && !SetRtspCertificate(auth_, settings_.tls->Pem(), error)) return false;
+    }
+    if (settings_.tls != nullptr) {
+        // A reloaded pair reaches new connections; open ones keep theirs.
+        // Reloads come on main's thread, which stops this server after its last.
+        settings_.tls->OnReload([this](const std::string &pem) {
+            std::string why;
+            if (auth_ != nullptr && !SetRtspCertificate(auth_, pem, &why)) {
+                std::fprintf(stderr, "twincam-serve: %s\n", why.c_str());
+            }
+        });
     }
     g_signal_connect(server_, "client-connected",
                      G_CALLBACK(+[](GstRTSPServer *, GstRTSPClient *c, RtspServer *self) { self->Connected(c); }), this);
@@ -353,6 +363,8 @@ void RtspServer::Stop() {
         g_object_unref(pool);
         g_object_unref(server_);
         server_ = nullptr;
+        if (auth_ != nullptr) g_object_unref(auth_);
+        auth_ = nullptr;
         // A client's thread may still be finishing a request, which can end
         // a media and call back into the cameras: wait until every one is done.
         gst_rtsp_thread_pool_cleanup();
@@ -364,7 +376,8 @@ void RtspServer::Stop() {
     context_ = nullptr;
 }
 
-std::unique_ptr<RtspService> StartRtsp(const Options &opt, Channels &channels, const Htpasswd *users, std::string *error) {
+std::unique_ptr<RtspService> StartRtsp(const Options &opt, Channels &channels, const Htpasswd *users,
+                                       TlsCredentials *tls, std::string *error) {
     if (!opt.rtspOn) return nullptr;
     RtspServer::Settings settings;
     settings.host = opt.rtspHost;
@@ -373,6 +386,7 @@ std::unique_ptr<RtspService> StartRtsp(const Options &opt, Channels &channels, c
     settings.maxClients = opt.limits.maxClients;
     settings.setupSeconds = opt.limits.headSeconds;
     settings.users = users;
+    settings.tls = tls;
     auto server = std::make_unique<RtspServer>(channels, settings);
     if (!server->Start(error)) return nullptr;
     return server;

@@ -20,6 +20,7 @@
 #include "channels.h"
 #include "htpasswd.h"
 #include "rtsp_service.h"
+#include "tls_credentials.h"
 
 namespace twincam::serve {
 
@@ -32,6 +33,7 @@ public:
         int maxClients = 16;    // connections at once; more are closed
         int setupSeconds = 10;  // a connection not playing for this long is closed
         const Htpasswd *users = nullptr;
+        TlsCredentials *tls = nullptr;  // RTSPS when given
     };
 
     RtspServer(Channels &channels, Settings settings);
@@ -68,6 +70,7 @@ private:
     GMainContext *context_ = nullptr;
     GMainLoop *loop_ = nullptr;
     GstRTSPServer *server_ = nullptr;
+    GstRTSPAuth *auth_ = nullptr;  // with sign-in or TLS
     std::vector<std::unique_ptr<RtspMount>> mounts_;
     // Connections come on the loop's thread, their requests on the clients'
     // thread. Lock order: clientsMutex_ before a mount's mutex.

@@ -10,6 +10,7 @@
 #include "front_end.h"
 #include "htpasswd.h"
 #include "serve_options.h"
+#include "tls_credentials.h"
 
 namespace twincam::serve {
 
@@ -21,7 +22,8 @@ public:
 // Serves every camera over RTSP as the options say. Nothing when --rtsp is
 // off or this build has no RTSP (said on stderr); nothing, with *error,
 // when it cannot start.
-std::unique_ptr<RtspService> StartRtsp(const Options &opt, Channels &channels, const Htpasswd *users, std::string *error);
+std::unique_ptr<RtspService> StartRtsp(const Options &opt, Channels &channels, const Htpasswd *users,
+                                       TlsCredentials *tls, std::string *error);
 
 }  // namespace twincam::serve
 

@@ -131,6 +131,9 @@ std::optional<int> ParseOptions(int argc, char **argv, Options *opt) {
     app.add_option("--auth-file", opt->authFile, "htpasswd file (bcrypt, as htpasswd -B writes); "
                    "when given, every request needs a user and password from it")
         ->check(CLI::ExistingFile);
+    app.add_option("--tls-cert", opt->tlsCert, "PEM certificate (the chain may follow): HTTPS and RTSPS on the same "
+                   "ports; SIGHUP reads it and the key again");
+    app.add_option("--tls-key", opt->tlsKey, "PEM private key of --tls-cert");
     app.add_option("--rtsp", opt->rtsp, "HOST:PORT to serve RTSP on, rtsp://HOST:PORT/cam<ID> (port 0 picks a free "
                    "one), or off")
         ->capture_default_str();
@@ -148,6 +151,7 @@ std::optional<int> ParseOptions(int argc, char **argv, Options *opt) {
     }
     if (const std::string wrong = CheckRecordOptions(opt); !wrong.empty()) return common::Usage(wrong);
     if (const std::string wrong = CheckWebRtcOptions(opt); !wrong.empty()) return common::Usage(wrong);
+    if (opt->tlsCert.empty() != opt->tlsKey.empty()) return common::Usage("--tls-cert and --tls-key go together");
     return std::nullopt;
 }
 

@@ -27,6 +27,7 @@ struct Options : common::CameraOptions {
     int quality = 80;
     Limits limits;
     std::string authFile;  // empty: no sign-in
+    std::string tlsCert, tlsKey;  // PEM files; empty: plain HTTP and RTSP
     std::string rtsp = "127.0.0.1:8554";  // or "off"
     bool rtspOn = true;
     std::string rtspHost;  // from rtsp

@@ -132,9 +132,14 @@ void EncodeHistogram(std::string &out, const std::vector<ChannelFigures> &camera
     }
 }
 
-void Gauge(std::string &out, const char *name, const char *help, double value) {
-    Family(out, name, "gauge", help);
+// A figure of the process, one sample.
+void Single(std::string &out, const char *name, const char *type, const char *help, double value) {
+    Family(out, name, type, help);
     out += std::string(name) + " " + Number(value) + "\n";
+}
+void Gauge(std::string &out, const char *name, const char *help, double value) { Single(out, name, "gauge", help, value); }
+void Counter(std::string &out, const char *name, const char *help, double value) {
+    Single(out, name, "counter", help, value);
 }
 
 }  // namespace
@@ -162,6 +167,11 @@ std::string MetricsText(const std::vector<ChannelFigures> &cameras, const Proces
     Gauge(out, "twincam_live_buffers", "Frame buffers allocated and not yet freed.",
           static_cast<double>(process.liveBuffers));
     Gauge(out, "twincam_http_connections", "HTTP connections open.", process.connections);
+    Counter(out, "twincam_auth_failures_total", "Sign-ins refused for a wrong user or password, HTTP and RTSP.",
+            process.authFailures);
+    Counter(out, "twincam_auth_throttled_total",
+            "Sign-ins refused without a password check: their address failed too often within a minute.",
+            process.authThrottled);
     Gauge(out, "process_resident_memory_bytes", "Resident memory size in bytes.",
           static_cast<double>(process.residentKiB) * 1024.0);
     Gauge(out, "process_threads", "Threads of the process.", static_cast<double>(process.threads));

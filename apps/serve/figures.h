@@ -45,6 +45,7 @@ struct ChannelFigures {
 struct ProcessFigures {
     int streams = 0, connections = 0;
     long threads = 0, residentKiB = 0, liveBuffers = 0;
+    long authFailures = 0, authThrottled = 0;  // sign-ins refused: wrong, and from a throttled address
 };
 
 constexpr std::string_view kMetricsType = "text/plain; version=0.0.4; charset=utf-8";

@@ -77,13 +77,15 @@ std::optional<Htpasswd> Htpasswd::Parse(std::string_view text, std::string *erro
     return users;
 }
 
+bool Htpasswd::Known(std::string_view user, std::string_view password) const {
+    std::lock_guard<std::mutex> lock(verified_->mutex);
+    const auto seen = verified_->passwords.find(user);
+    return seen != verified_->passwords.end() && SameBytes(seen->second, password);
+}
+
 bool Htpasswd::Check(std::string_view user, std::string_view password) const {
     const auto it = hashes_.find(user);
-    {
-        std::lock_guard<std::mutex> lock(verified_->mutex);
-        const auto seen = verified_->passwords.find(user);
-        if (seen != verified_->passwords.end() && SameBytes(seen->second, password)) return true;
-    }
+    if (Known(user, password)) return true;
     // An unknown user costs a bcrypt as well, against a hash of the same cost.
     const std::string &hash = it != hashes_.end() ? it->second : hashes_.begin()->second;
     const bool right = SameBytes(Bcrypt(password, hash), hash) && it != hashes_.end();

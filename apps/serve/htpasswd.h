@@ -22,6 +22,8 @@ public:
     // Whether the password is this user's. How long it takes tells nothing
     // of whether the user exists or how much of the password was right.
     bool Check(std::string_view user, std::string_view password) const;
+    // Whether the password is this user's and has passed Check before: no bcrypt.
+    bool Known(std::string_view user, std::string_view password) const;
 
 private:
     Htpasswd() = default;

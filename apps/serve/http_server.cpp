@@ -33,6 +33,17 @@ bool IsLoopback(const sockaddr *addr) {
     return addr->sa_family == AF_INET6 && IN6_IS_ADDR_LOOPBACK(&reinterpret_cast<const sockaddr_in6 *>(addr)->sin6_addr);
 }
 
+// The client's address as text, the key its sign-ins are counted by.
+std::string AddressText(const sockaddr *addr) {
+    char text[INET6_ADDRSTRLEN] = "";
+    if (addr->sa_family == AF_INET) {
+        inet_ntop(AF_INET, &reinterpret_cast<const sockaddr_in *>(addr)->sin_addr, text, sizeof text);
+    } else if (addr->sa_family == AF_INET6) {
+        inet_ntop(AF_INET6, &reinterpret_cast<const sockaddr_in6 *>(addr)->sin6_addr, text, sizeof text);
+    }
+    return text;
+}
+
 // A listening socket on host:port; -1 with *error on failure.
 int Listen(const std::string &host, int port, int *bound, bool *loopback, std::string *error) {
     addrinfo hints{}, *found = nullptr;
@@ -96,20 +107,22 @@ void FreeStream(void *cls) { delete static_cast<MjpegResponse *>(cls); }
 
 struct HttpServer::Exchange {
     std::string body;
-    bool tooLarge = false, done = false;
-    // An offer's answer comes on another thread; the connection sleeps until it does.
+    bool tooLarge = false, done = false, signedIn = false;
+    // A password check's outcome, or an offer's answer, comes on another
+    // thread; the connection sleeps until it does.
     struct Awaited {
         std::mutex mutex;
         std::optional<Reply> reply;
+        std::optional<SignIn::Result> result;
         MHD_Connection *suspended = nullptr;
     };
-    std::shared_ptr<Awaited> awaited;
+    std::shared_ptr<Awaited> signIn, awaited;
 };
 
-HttpServer::HttpServer(Served &served, const Limits &limits, const Htpasswd *users, const TlsCredentials *tls)
+HttpServer::HttpServer(Served &served, const Limits &limits, SignIn *signIn, const TlsCredentials *tls)
     : served_(served),
       limits_(limits),
-      users_(users),
+      signIn_(signIn),
       tls_(tls != nullptr),
       deadlines_(std::chrono::seconds(limits.headSeconds)) {}
 
@@ -203,15 +216,6 @@ void HttpServer::Answered(MHD_Connection *connection, void **state) {
     deadlines_.Answered(connection, HeadDeadlines::Clock::now());
 }
 
-bool HttpServer::SignedIn(MHD_Connection *connection) const {
-    char *password = nullptr;
-    char *user = MHD_basic_auth_get_username_password(connection, &password);
-    const bool in = user != nullptr && password != nullptr && users_->Check(user, password);
-    MHD_free(user);
-    MHD_free(password);
-    return in;
-}
-
 // Called once the head is in, again with each piece of a body, and once
 // more when the body is whole (or, for an offer, its answer has come).
 int HttpServer::Answer(MHD_Connection *connection, const char *url, const char *method, const char *upload,
@@ -232,16 +236,6 @@ int HttpServer::Begin(MHD_Connection *connection, const char *url, const char *m
     auto *exchange = new Exchange;
     *state = exchange;
     deadlines_.HeadIn(connection);
-    if (users_ != nullptr && !SignedIn(connection)) {
-        exchange->done = true;
-        const std::string text = "sign in to see the cameras\n";
-        MHD_Response *response = MHD_create_response_from_buffer(text.size(), const_cast<char *>(text.data()),
-                                                                  MHD_RESPMEM_MUST_COPY);
-        MHD_add_response_header(response, MHD_HTTP_HEADER_CONTENT_TYPE, "text/plain; charset=utf-8");
-        const MHD_Result queued = MHD_queue_basic_auth_fail_response(connection, "twincam", response);
-        MHD_destroy_response(response);
-        return queued;
-    }
     const char *length = MHD_lookup_connection_value(connection, MHD_HEADER_KIND, MHD_HTTP_HEADER_CONTENT_LENGTH);
     if (length != nullptr && std::strtoull(length, nullptr, 10) > kMaxBody) {
         exchange->done = true;
@@ -261,6 +255,9 @@ int HttpServer::Complete(MHD_Connection *connection, const char *url, const char
         exchange->done = true;
         return SendText(connection, 413, "a request's body may hold at most 64 KiB\n");
     }
+    if (signIn_ != nullptr && !exchange->signedIn) {
+        if (const int refused = CheckSignIn(connection, exchange); refused >= 0) return refused;
+    }
     const char *range = MHD_lookup_connection_value(connection, MHD_HEADER_KIND, MHD_HTTP_HEADER_RANGE);
     const char *type = MHD_lookup_connection_value(connection, MHD_HEADER_KIND, MHD_HTTP_HEADER_CONTENT_TYPE);
     Reply reply = Route(served_, Request{method, url, range != nullptr ? range : "", type != nullptr ? type : "",
@@ -268,6 +265,60 @@ int HttpServer::Complete(MHD_Connection *connection, const char *url, const char
     if (reply.kind == Reply::Body::kOffer) return Offer(connection, exchange, reply);
     exchange->done = true;
     return Send(connection, reply);
+}
+
+// -1 when the request is signed in; otherwise what was done: a refusal
+// queued, or the connection asleep while the password is checked on the
+// checker's thread (then this is called again with the outcome).
+int HttpServer::CheckSignIn(MHD_Connection *connection, Exchange *exchange) {
+    if (exchange->signIn == nullptr) {
+        char *password = nullptr;
+        char *user = MHD_basic_auth_get_username_password(connection, &password);
+        const std::string name = user != nullptr ? user : "", secret = password != nullptr ? password : "";
+        const bool given = user != nullptr && password != nullptr;
+        MHD_free(user);
+        MHD_free(password);
+        if (!given) return SignInRefused(connection, exchange, SignIn::Result::kFailed);
+        auto awaited = std::make_shared<Exchange::Awaited>();
+        exchange->signIn = awaited;
+        const auto *info = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CLIENT_ADDRESS);
+        signIn_->CheckLater(AddressText(info->client_addr), name, secret, [this, awaited](SignIn::Result result) {
+            std::lock_guard<std::mutex> lock(awaited->mutex);
+            awaited->result = result;
+            if (MHD_Connection *sleeping = std::exchange(awaited->suspended, nullptr)) {
+                MHD_resume_connection(sleeping);
+                --parked_;
+            }
+        });
+    }
+    std::lock_guard<std::mutex> lock(exchange->signIn->mutex);
+    if (!exchange->signIn->result) {
+        ++parked_;
+        exchange->signIn->suspended = connection;
+        MHD_suspend_connection(connection);
+        return MHD_YES;
+    }
+    exchange->signedIn = *exchange->signIn->result == SignIn::Result::kPassed;
+    return exchange->signedIn ? -1 : SignInRefused(connection, exchange, *exchange->signIn->result);
+}
+
+int HttpServer::SignInRefused(MHD_Connection *connection, Exchange *exchange, SignIn::Result result) {
+    exchange->done = true;
+    if (result == SignIn::Result::kThrottled || result == SignIn::Result::kBusy) {
+        const bool throttled = result == SignIn::Result::kThrottled;
+        Reply reply{throttled ? 429 : 503, "text/plain; charset=utf-8",
+                    throttled ? "too many failed sign-ins from your address: try again in a minute\n"
+                              : "too many sign-ins at once: try again\n",
+                    {{"Retry-After", throttled ? "60" : "1"}}};
+        return Send(connection, reply);
+    }
+    const std::string text = "sign in to see the cameras\n";
+    MHD_Response *response = MHD_create_response_from_buffer(text.size(), const_cast<char *>(text.data()),
+                                                              MHD_RESPMEM_MUST_COPY);
+    MHD_add_response_header(response, MHD_HTTP_HEADER_CONTENT_TYPE, "text/plain; charset=utf-8");
+    const MHD_Result queued = MHD_queue_basic_auth_fail_response(connection, "twincam", response);
+    MHD_destroy_response(response);
+    return queued;
 }
 
 // The connection sleeps, holding no thread, until the camera's WebRTC answers.

@@ -10,7 +10,7 @@
 
 #include "front_end.h"
 #include "head_deadlines.h"
-#include "htpasswd.h"
+#include "sign_in.h"
 #include "router.h"
 #include "serve_options.h"
 #include "ticker.h"
@@ -24,8 +24,8 @@ namespace twincam::serve {
 
 class HttpServer : public FrontEnd {
 public:
-    // users: nullptr to serve everyone; tls: nullptr for plain HTTP.
-    HttpServer(Served &served, const Limits &limits, const Htpasswd *users, const TlsCredentials *tls = nullptr);
+    // signIn: nullptr to serve everyone; tls: nullptr for plain HTTP.
+    HttpServer(Served &served, const Limits &limits, SignIn *signIn, const TlsCredentials *tls = nullptr);
     ~HttpServer() override { Stop(); }
     HttpServer(const HttpServer &) = delete;
     HttpServer &operator=(const HttpServer &) = delete;
@@ -51,7 +51,8 @@ public:
     void Answered(MHD_Connection *connection, void **state);
 
 private:
-    bool SignedIn(MHD_Connection *connection) const;
+    int CheckSignIn(MHD_Connection *connection, Exchange *exchange);
+    int SignInRefused(MHD_Connection *connection, Exchange *exchange, SignIn::Result result);
     int Begin(MHD_Connection *connection, const char *url, const char *method, void **state);
     int Complete(MHD_Connection *connection, const char *url, const char *method, Exchange *exchange);
     int Offer(MHD_Connection *connection, Exchange *exchange, Reply &reply);
@@ -61,7 +62,7 @@ private:
 
     Served &served_;
     const Limits limits_;
-    const Htpasswd *const users_;
+    SignIn *const signIn_;
     const bool tls_;
     HeadDeadlines deadlines_;
     MHD_Daemon *daemon_ = nullptr;

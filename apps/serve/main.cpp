@@ -81,7 +81,7 @@ struct FrontEnds {
 };
 
 // The recorder, WebRTC, HTTP, RTSP; false with *error when one cannot start.
-bool StartFrontEnds(const Options &opt, Channels &channels, Served &served, const Htpasswd *users,
+bool StartFrontEnds(const Options &opt, Channels &channels, Served &served, SignIn *users,
                     TlsCredentials *tls, FrontEnds *ends, std::string *error) {
     if (!opt.recordDir.empty()) {
         ends->recorder = std::make_unique<Recorder>(
@@ -168,8 +168,10 @@ int main(int argc, char **argv) {
     // 4. The front ends: the recorder, HTTP and RTSP, within the limits.
     Served served(channels);
     served.maxClients = opt.limits.maxClients;
+    const std::unique_ptr<SignIn> signIn = users ? std::make_unique<SignIn>(*users) : nullptr;
+    served.signIn = signIn.get();
     FrontEnds ends;
-    if (std::string error; !StartFrontEnds(opt, channels, served, users ? &*users : nullptr, tls.get(), &ends, &error)) {
+    if (std::string error; !StartFrontEnds(opt, channels, served, signIn.get(), tls.get(), &ends, &error)) {
         std::fprintf(stderr, "twincam-serve: %s\n", error.c_str());
         ends.Stop();
         return kExitFailure;

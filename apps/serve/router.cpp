@@ -3,6 +3,7 @@
 #include "page.h"
 #include "process.h"
 #include "recordings.h"
+#include "sign_in.h"
 #include "webrtc_service.h"
 
 namespace twincam::serve {
@@ -41,7 +42,9 @@ Reply TooMany() {
 
 ProcessFigures Process(Served &served) {
     return ProcessFigures{served.streams.load(), served.connections.load(), common::ThreadCount(),
-                          common::ResidentKiB(), common::LiveBuffers()};
+                          common::ResidentKiB(), common::LiveBuffers(),
+                          served.signIn != nullptr ? served.signIn->failures() : 0,
+                          served.signIn != nullptr ? served.signIn->throttled() : 0};
 }
 
 Reply Stream(Served &served, Channel *channel, bool head) {

@@ -19,6 +19,7 @@
 namespace twincam::serve {
 
 class Recordings;
+class SignIn;
 class WebRtcService;
 
 // What the routes serve from, shared by every connection.
@@ -27,6 +28,7 @@ struct Served {
     Channels &channels;
     const Recordings *recordings = nullptr;  // none without --record
     WebRtcService *webrtc = nullptr;         // none with --webrtc off
+    const SignIn *signIn = nullptr;          // none without --auth-file
     int maxClients = 16;              // MJPEG streams and WebRTC sessions at once
     std::atomic<int> streams{0};      // MJPEG streams and WebRTC sessions being served
     std::atomic<int> connections{0};  // HTTP connections open

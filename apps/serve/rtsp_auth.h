@@ -8,14 +8,15 @@
 
 #include <string>
 
-#include "htpasswd.h"
+#include "sign_in.h"
 
 namespace twincam::serve {
 
 // An authenticator that admits the users of *users (which must outlive it);
-// without credentials a client is answered 401 with a Basic challenge.
+// without credentials a client is answered 401 with a Basic challenge, and
+// from an address throttled for its failures 503.
 // users nullptr: everyone is admitted (an authenticator for TLS alone).
-GstRTSPAuth *MakeRtspAuth(const Htpasswd *users);
+GstRTSPAuth *MakeRtspAuth(SignIn *users);
 // New connections are served over TLS with the chain and key in pem; false
 // with *error when GLib cannot take them.
 bool SetRtspCertificate(GstRTSPAuth *auth, const std::string &pem, std::string *error);

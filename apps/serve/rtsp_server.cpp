@@ -1,7 +1,11 @@
 #include "rtsp_server.h"
 
 #include <gst/app/gstappsrc.h>
+#include <linux/tcp.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <deque>
 #include <optional>
@@ -22,6 +26,11 @@ namespace {
 constexpr guint kQueuedFrames = 30;
 // Request bodies: RTSP clients send none worth more than this.
 constexpr guint kMaxRequestBody = 4096;
+// What a connection may send before it plays (request heads and all), and
+// in any one look while it plays (its RTCP reports are far less).
+constexpr uint64_t kMaxHead = 32 * 1024;
+// Connections waiting to be accepted: a burst is queued, not refused.
+constexpr int kBacklog = 1024;
 }  // namespace
 
 // One camera's mount. While a client watches, its media's appsrc takes the
@@ -36,7 +45,8 @@ struct RtspServer::RtspMount {
     GstRTSPMedia *media = nullptr;  // the one running, not referenced
     GstElement *source = nullptr;   // its appsrc
     int consumer = 0;
-    bool capsSet = false, skipping = false;
+    bool capsSet = false, skipping = true;  // until a key frame: a media starts at one
+    bool keyAsked = false;                   // while skipping
     std::deque<std::pair<GstClockTime, Clock::time_point>> queued;  // pushed, by time
     GstClockTime lastSent = GST_CLOCK_TIME_NONE;
     common::RecentValues sentMs{1024};
@@ -65,7 +75,12 @@ void RtspServer::RtspMount::Push(GstElement *src, const EncodedFrame &frame) {
         if (src != source) return;
         // A media that fell behind resumes at a key frame: anything else would not decode.
         skipping = (skipping || gst_app_src_get_current_level_buffers(GST_APP_SRC(src)) >= kQueuedFrames) && !frame.key;
-        if (skipping) return;
+        if (skipping) {
+            // The key frame asked for as the client played may have come before the media did.
+            if (!std::exchange(keyAsked, true)) channel->h264().KeyFrame();
+            return;
+        }
+        keyAsked = false;
         if (!std::exchange(capsSet, true)) g_object_set(src, "caps", frame.caps, nullptr);
         queued.emplace_back(pts, frame.readAt);
         if (queued.size() > 64) queued.pop_front();
@@ -113,7 +128,8 @@ void RtspServer::RtspMount::Configure(GstRTSPMedia *made) {
         std::lock_guard<std::mutex> lock(mutex);
         media = made;
         source = src;
-        capsSet = skipping = false;
+        capsSet = keyAsked = false;
+        skipping = true;
     }
     // Not under mutex: the encoder holds its consumers while one takes it.
     const int id = channel->h264().Attach([this, src](const EncodedFrame &frame) { Push(src, frame); });
@@ -186,19 +202,49 @@ RtspServer::RtspMount *RtspServer::MountOf(int id) {
     return nullptr;
 }
 
-// Past the cap a connection is closed at once (once the server has set it
-// up); every connection is watched for playing nothing too long.
+namespace {
+
+// Bytes the kernel has taken in on the client's socket (TLS included).
+uint64_t Received(GstRTSPClient *client) {
+    GSocket *socket = gst_rtsp_connection_get_read_socket(gst_rtsp_client_get_connection(client));
+    tcp_info info{};
+    socklen_t size = sizeof info;
+    if (socket == nullptr || getsockopt(g_socket_get_fd(socket), IPPROTO_TCP, TCP_INFO, &info, &size) != 0) return 0;
+    return info.tcpi_bytes_received;
+}
+
+// Ends a connection from outside its thread: its socket is shut down, and
+// its own thread, reading the end, closes it (closing it from here would
+// pull the connection from under a read in progress).
+void Hangup(GstRTSPClient *client) {
+    if (GSocket *socket = gst_rtsp_connection_get_read_socket(gst_rtsp_client_get_connection(client))) {
+        g_socket_shutdown(socket, TRUE, TRUE, nullptr);
+    }
+}
+
+// A request head that will not end: 400, then closed.
+void RefuseHead(GstRTSPClient *client) {
+    GstRTSPMessage *response = nullptr;
+    gst_rtsp_message_new_response(&response, GST_RTSP_STS_BAD_REQUEST, "Request Head Too Large", nullptr);
+    gst_rtsp_client_send_message(client, nullptr, response);
+    gst_rtsp_message_free(response);
+}
+
+}  // namespace
+
+// Past the caps a connection is closed at once; every connection is
+// watched for playing nothing too long, and for sending too much.
 void RtspServer::Connected(GstRTSPClient *client) {
     if (!Admit(client)) {
-        GSource *later = g_idle_source_new();
-        g_source_set_callback(
-            later, +[](gpointer c) { return gst_rtsp_client_close(GST_RTSP_CLIENT(c)), G_SOURCE_REMOVE; },
-            g_object_ref(client), g_object_unref);
-        g_source_attach(later, context_);
-        g_source_unref(later);
+        Hangup(client);
         return;
     }
     gst_rtsp_client_set_content_length_limit(client, kMaxRequestBody);
+    g_signal_connect(client, "pre-play-request",
+                     G_CALLBACK(+[](GstRTSPClient *c, GstRTSPContext *, RtspServer *self) {
+                         return self->MayPlay(c) ? GST_RTSP_STS_OK : GST_RTSP_STS_SERVICE_UNAVAILABLE;
+                     }),
+                     this);
     g_signal_connect(client, "play-request", G_CALLBACK(+[](GstRTSPClient *c, GstRTSPContext *ctx, RtspServer *self) {
                          self->Playing(c, ctx->uri ? ctx->uri->abspath : nullptr, true);
                      }),
@@ -212,10 +258,27 @@ void RtspServer::Connected(GstRTSPClient *client) {
 }
 
 bool RtspServer::Admit(GstRTSPClient *client) {
+    const std::string address = gst_rtsp_connection_get_ip(gst_rtsp_client_get_connection(client));
     std::lock_guard<std::mutex> lock(clientsMutex_);
-    if (static_cast<int>(clients_.size()) >= settings_.maxClients) return false;
-    clients_[client].idleSince = Clock::now();
+    if (static_cast<int>(clients_.size()) >= settings_.maxConnections ||
+        perAddress_[address] >= settings_.maxPerAddress) {
+        if (perAddress_[address] == 0) perAddress_.erase(address);
+        return false;
+    }
+    ++perAddress_[address];
+    Client &added = clients_[client];
+    added.address = address;
+    added.idleSince = Clock::now();
     return true;
+}
+
+// A connection that has not played holds no viewer's slot: the cap is checked as it asks to play.
+bool RtspServer::MayPlay(GstRTSPClient *client) {
+    std::lock_guard<std::mutex> lock(clientsMutex_);
+    const auto it = clients_.find(client);
+    if (it != clients_.end() && !it->second.playing.empty()) return true;
+    const auto viewers = std::count_if(clients_.begin(), clients_.end(), [](const auto &c) { return !c.second.playing.empty(); });
+    return viewers < settings_.maxViewers;
 }
 
 void RtspServer::Playing(GstRTSPClient *client, const char *path, bool playing) {
@@ -237,23 +300,32 @@ void RtspServer::Closed(GstRTSPClient *client) {
     const auto it = clients_.find(client);
     if (it == clients_.end()) return;
     for (RtspMount *mount : it->second.playing) --mount->clients;
+    if (--perAddress_[it->second.address] <= 0) perAddress_.erase(it->second.address);
     clients_.erase(it);
 }
 
-// Every half second: connections that play nothing hold a slot for nobody
-// and are closed after a while.
+// Ten times a second: connections that play nothing hold a slot for nobody
+// and are closed after a while (signed in or not, trickling or not); one
+// that sends more than a request head could hold is answered 400 and closed.
 void RtspServer::CloseIdle() {
     const Clock::time_point deadline = Clock::now() - std::chrono::seconds(settings_.setupSeconds);
-    std::vector<GstRTSPClient *> idle;
+    std::vector<std::pair<GstRTSPClient *, bool>> closing;  // and whether its head is too large
     {
         // Referenced here, closed outside: closing one calls Closed.
         std::lock_guard<std::mutex> lock(clientsMutex_);
-        for (const auto &[client, state] : clients_) {
-            if (state.playing.empty() && state.idleSince < deadline) idle.push_back(GST_RTSP_CLIENT(g_object_ref(client)));
+        for (auto &[client, state] : clients_) {
+            const uint64_t received = Received(client);
+            // Counted from its last look while it played: since it connected if it never has.
+            const bool flood = received - state.received > kMaxHead;
+            if (!state.playing.empty()) state.received = received;
+            if (flood || (state.playing.empty() && state.idleSince < deadline)) {
+                closing.emplace_back(GST_RTSP_CLIENT(g_object_ref(client)), flood);
+            }
         }
     }
-    for (GstRTSPClient *client : idle) {
-        gst_rtsp_client_close(client);
+    for (const auto &[client, flood] : closing) {
+        if (flood) RefuseHead(client);
+        Hangup(client);
         g_object_unref(client);
     }
 }
@@ -263,6 +335,7 @@ bool RtspServer::Listen(std::string *error) {
     gst_rtsp_server_set_address(server_, settings_.host.c_str());
     gst_rtsp_server_set_service(server_, std::to_string(settings_.port).c_str());
     gst_rtsp_server_set_content_length_limit(server_, kMaxRequestBody);
+    gst_rtsp_server_set_backlog(server_, kBacklog);
     if (settings_.users != nullptr || settings_.tls != nullptr) {
         auth_ = MakeRtspAuth(settings_.users);
         gst_rtsp_server_set_auth(server_, auth_);
@@ -320,7 +393,7 @@ bool RtspServer::Start(std::string *error) {
     g_source_attach(expiry, context_);
     g_source_unref(expiry);
     g_object_unref(pool);
-    GSource *tick = g_timeout_source_new(500);
+    GSource *tick = g_timeout_source_new(100);
     g_source_set_callback(
         tick, +[](gpointer self) -> gboolean { return static_cast<RtspServer *>(self)->CloseIdle(), G_SOURCE_CONTINUE; },
         this, nullptr);
@@ -376,14 +449,16 @@ void RtspServer::Stop() {
     context_ = nullptr;
 }
 
-std::unique_ptr<RtspService> StartRtsp(const Options &opt, Channels &channels, const Htpasswd *users,
+std::unique_ptr<RtspService> StartRtsp(const Options &opt, Channels &channels, SignIn *users,
                                        TlsCredentials *tls, std::string *error) {
     if (!opt.rtspOn) return nullptr;
     RtspServer::Settings settings;
     settings.host = opt.rtspHost;
     settings.port = opt.rtspPort;
     settings.encoder = common::EncoderFragment(opt.h264, opt.fps);
-    settings.maxClients = opt.limits.maxClients;
+    settings.maxViewers = opt.limits.maxClients;
+    settings.maxConnections = opt.limits.maxConnections;
+    settings.maxPerAddress = opt.limits.maxPerAddress;
     settings.setupSeconds = opt.limits.headSeconds;
     settings.users = users;
     settings.tls = tls;

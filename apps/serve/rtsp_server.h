@@ -2,8 +2,8 @@
 // camera, from the camera's one H.264 encoder (shared with the recorder),
 // attached while at least one client watches; each mount packetises it once
 // for all its clients. GStreamer's RTSP server runs on a main loop of its
-// own, which accepts connections; one more thread serves every connection's
-// requests.
+// own, which accepts connections (from a long queue) and enforces the
+// connection limits; one more thread serves every connection's requests.
 #ifndef TWINCAM_SERVE_RTSP_SERVER_H
 #define TWINCAM_SERVE_RTSP_SERVER_H
 
@@ -18,7 +18,7 @@
 #include <vector>
 
 #include "channels.h"
-#include "htpasswd.h"
+#include "sign_in.h"
 #include "rtsp_service.h"
 #include "tls_credentials.h"
 
@@ -30,9 +30,11 @@ public:
         std::string host;
         int port = 8554;  // 0 picks a free one
         std::string encoder;  // the channels' encoder, checked at start
-        int maxClients = 16;    // connections at once; more are closed
-        int setupSeconds = 10;  // a connection not playing for this long is closed
-        const Htpasswd *users = nullptr;
+        int maxViewers = 16;        // connections playing at once; more get 503
+        int maxConnections = 2048;  // open at once; more are closed on arrival
+        int maxPerAddress = 32;     // open at once from one client address
+        int setupSeconds = 10;      // a connection not playing for this long is closed
+        SignIn *users = nullptr;  // sign-in, or nullptr for everyone
         TlsCredentials *tls = nullptr;  // RTSPS when given
     };
 
@@ -51,13 +53,16 @@ public:
 
 private:
     struct Client {
+        std::string address;
         std::set<RtspMount *> playing;
         common::Clock::time_point idleSince;
+        uint64_t received = 0;  // bytes from it, as the kernel counts them, at the last look while it played
     };
     bool Listen(std::string *error);
     void Mount(Channel *channel, GstRTSPMountPoints *mounts);
     void Connected(GstRTSPClient *client);
-    bool Admit(GstRTSPClient *client);  // false past the cap
+    bool Admit(GstRTSPClient *client);  // false past the caps
+    bool MayPlay(GstRTSPClient *client);  // false past --max-clients viewers
     void Playing(GstRTSPClient *client, const char *path, bool playing);
     void Closed(GstRTSPClient *client);
     void CloseIdle();
@@ -76,6 +81,7 @@ private:
     // thread. Lock order: clientsMutex_ before a mount's mutex.
     std::mutex clientsMutex_;
     std::map<GstRTSPClient *, Client> clients_;
+    std::map<std::string, int> perAddress_;
     std::thread thread_;
 };
 

@@ -8,7 +8,7 @@
 
 #include "channels.h"
 #include "front_end.h"
-#include "htpasswd.h"
+#include "sign_in.h"
 #include "serve_options.h"
 #include "tls_credentials.h"
 
@@ -22,7 +22,7 @@ public:
 // Serves every camera over RTSP as the options say. Nothing when --rtsp is
 // off or this build has no RTSP (said on stderr); nothing, with *error,
 // when it cannot start.
-std::unique_ptr<RtspService> StartRtsp(const Options &opt, Channels &channels, const Htpasswd *users,
+std::unique_ptr<RtspService> StartRtsp(const Options &opt, Channels &channels, SignIn *users,
                                        TlsCredentials *tls, std::string *error);
 
 }  // namespace twincam::serve

@@ -5,7 +5,7 @@
 
 namespace twincam::serve {
 
-std::unique_ptr<RtspService> StartRtsp(const Options &opt, Channels &, const Htpasswd *, TlsCredentials *, std::string *) {
+std::unique_ptr<RtspService> StartRtsp(const Options &opt, Channels &, SignIn *, TlsCredentials *, std::string *) {
     if (opt.rtspOn) {
         std::fprintf(stderr, "twincam-serve: no RTSP: built without GStreamer's RTSP server "
                              "(install libgstrtspserver-1.0-dev and build again)\n");

@@ -14,23 +14,16 @@ import time
 
 import pytest
 
-TOOL = os.environ["TWINCAM_SERVE_TOOL"]
+import serve_support
+
 if not shutil.which("ffmpeg") or not shutil.which("htpasswd"):
     pytest.skip("apt-get install ffmpeg apache2-utils", allow_module_level=True)
 
 
 def start(*args):
-    proc = subprocess.Popen([TOOL, "--listen", "127.0.0.1:0", "--rtsp", "127.0.0.1:0", "--size", "320x240",
-                             "--camera", "0", "--webrtc", "off", *args], stdout=subprocess.PIPE,
-                            stderr=subprocess.PIPE, text=True, env={**os.environ, "TWINCAM_SIM_PACE": "1"})
-    ports = {}
-    for line in proc.stdout:
-        m = re.search(r"(http|rtsp)://127\.0\.0\.1:(\d+)/", line)
-        if m:
-            ports[m.group(1)] = int(m.group(2))
-        if len(ports) == 2:
-            return proc, ports["http"], ports["rtsp"]
-    raise AssertionError(proc.stderr.read())
+    proc, ports = serve_support.start("--rtsp", "127.0.0.1:0", "--size", "320x240", "--camera", "0", "--webrtc", "off",
+                                      *args, schemes=("http", "rtsp"))
+    return proc, ports["http"], ports["rtsp"]
 
 
 def connect(port, source="127.0.0.2", timeout=5):
@@ -167,7 +160,7 @@ def test_a_password_spray_is_throttled_on_http_and_rtsp():
         finally:
             proc.terminate()
             proc.wait(20)
-        log = proc.stderr.read()
+        log = serve_support.log(proc)
         assert log.count("failed sign-ins from 127.0.0.2") == 1 and log.count("from 127.0.0.3") == 1
 
 

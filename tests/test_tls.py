@@ -12,7 +12,8 @@ import time
 
 import pytest
 
-TOOL = os.environ["TWINCAM_SERVE_TOOL"]
+import serve_support
+from serve_support import TOOL
 for tool in ("openssl", "curl", "htpasswd"):
     if not shutil.which(tool):
         pytest.skip("apt-get install openssl curl apache2-utils", allow_module_level=True)
@@ -48,17 +49,9 @@ def expired_pair(d):
 
 
 def start(args):
-    proc = subprocess.Popen([TOOL, "--listen", "127.0.0.1:0", "--rtsp", "127.0.0.1:0", "--size", "320x240",
-                             "--webrtc", "off", *args], stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True,
-                            env={**os.environ, "TWINCAM_SIM_PACE": "1"})
-    ports = {}
-    for line in proc.stdout:
-        m = re.search(r"(https|rtsps)://127\.0\.0\.1:(\d+)/", line)
-        if m:
-            ports[m.group(1)] = int(m.group(2))
-        if len(ports) == 2:
-            return proc, ports["https"], ports["rtsps"]
-    raise AssertionError("no start lines: " + proc.stderr.read())
+    proc, ports = serve_support.start("--rtsp", "127.0.0.1:0", "--size", "320x240", "--webrtc", "off", *args,
+                                      schemes=("https", "rtsps"))
+    return proc, ports["https"], ports["rtsps"]
 
 
 def subject(port):
@@ -109,7 +102,7 @@ def test_https_and_rtsps_for_real_clients_and_a_renewal():
         finally:
             proc.terminate()
             assert proc.wait(20) == 0
-        assert "the certificate in use stays" in proc.stderr.read()
+        assert "the certificate in use stays" in serve_support.log(proc)
 
 
 def test_certificates_that_stop_the_start():

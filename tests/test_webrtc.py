@@ -19,7 +19,8 @@ try:  # a sanitized build's module cannot load here: the stamps go unread
 except ImportError:
     sim = None
 
-TOOL = os.environ["TWINCAM_SERVE_TOOL"]
+import serve_support  # noqa: E402
+
 OPENER = urllib.request.build_opener(urllib.request.ProxyHandler({}))
 
 
@@ -27,14 +28,8 @@ class Server:
     """The server on a free loopback port, stopped on leaving."""
 
     def __init__(self, *args, env=None):
-        self.proc = subprocess.Popen([TOOL, "--listen", "127.0.0.1:0", "--rtsp", "off", "--size", "320x240", *args],
-                                     stdout=subprocess.PIPE, text=True,
-                                     env={**os.environ, "TWINCAM_SIM_PACE": "1", **(env or {})})
-        for line in self.proc.stdout:
-            m = re.search(r"http://127\.0\.0\.1:(\d+)/", line)
-            if m:
-                self.base = "http://127.0.0.1:" + m.group(1)
-                break
+        self.proc, ports = serve_support.start("--rtsp", "off", "--size", "320x240", *args, env=env)
+        self.base = "http://127.0.0.1:%d" % ports["http"]
 
     def __enter__(self):
         return self

@@ -541,15 +541,19 @@ void WebRtcServer::Offer(Channel *channel, std::string sdp, std::shared_ptr<void
     peer->slot = std::move(slot);
     peer->answered = std::move(answered);
     const bool built = BuildPeer(*peer, settings_, &why);
+    bool admitted = false;
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        if (stopping_ || !built) {
-            ended_.push_back(peer);
-            if (!built) peer->Fail(500, why);
-            return;
+        admitted = built && !stopping_;
+        if (admitted) {
+            peers_[peer->id] = peer;
+            ++feed->sessions;
         }
-        peers_[peer->id] = peer;
-        ++feed->sessions;
+    }
+    if (!admitted) {
+        if (!built) peer->Fail(500, why);
+        peer->Close();  // 503 unless answered; its pipeline never ran
+        return;
     }
     feed->Join(peer);
     Negotiate(peer, sdp);

@@ -13,6 +13,13 @@
 namespace twincam::serve {
 
 struct TlsPair {
+    TlsPair() = default;
+    TlsPair(const TlsPair &) = delete;
+    TlsPair &operator=(const TlsPair &) = delete;
+    ~TlsPair() {
+        for (gnutls_pcert_st &cert : chain) gnutls_pcert_deinit(&cert);
+        if (key != nullptr) gnutls_privkey_deinit(key);
+    }
     std::string pem;  // the chain, then the key
     std::vector<gnutls_pcert_st> chain;
     gnutls_privkey_t key = nullptr;
@@ -131,11 +138,7 @@ std::unique_ptr<TlsPair> LoadPair(const std::string &certFile, const std::string
         gnutls_pubkey_import_privkey(pub, pair->key, 0, 0);
         if (PublicKey(pub) != leafKey) *error = "--tls-key " + keyFile + ": not the key of the certificate in " + certFile;
     }
-    if (!error->empty()) {
-        for (gnutls_pcert_st &cert : pair->chain) gnutls_pcert_deinit(&cert);
-        gnutls_privkey_deinit(pair->key);
-        return nullptr;
-    }
+    if (!error->empty()) return nullptr;
     pair->pem = certPem + (certPem.empty() || certPem.back() == '\n' ? "" : "\n") + keyPem;
     return pair;
 }

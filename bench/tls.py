@@ -12,7 +12,7 @@ import threading
 import time
 import urllib.request
 
-from served import cpu_seconds
+from served import cpu_seconds, start
 
 tool, seconds = sys.argv[1], float(sys.argv[2])
 
@@ -28,10 +28,9 @@ def client(url, context, counts, index, stop):
 
 
 def measure(tls_args, scheme, context):
-    proc = subprocess.Popen([tool, "--listen", "127.0.0.1:0", "--rtsp", "off", "--webrtc", "off", "--camera", "0",
-                             "--size", "1280x720", "--fps", "30", *tls_args], stdout=subprocess.PIPE,
-                            stderr=subprocess.DEVNULL, text=True)
-    port = next(int(line.rsplit(":", 1)[1].strip("/\n")) for line in proc.stdout if "://127.0.0.1:" in line)
+    proc, ports = start(tool, ["--rtsp", "off", "--webrtc", "off", "--camera", "0", "--size", "1280x720", "--fps", "30",
+                               *tls_args])
+    port = ports["http"]
     counts, stop = [0] * 4, threading.Event()
     threads = [threading.Thread(target=client, args=("%s://127.0.0.1:%d/stream/0" % (scheme, port), context, counts, i,
                                                      stop)) for i in range(4)]

@@ -105,17 +105,18 @@ void FreeStream(void *cls) { delete static_cast<MjpegResponse *>(cls); }
 
 }  // namespace
 
+// A password check's outcome, or an offer's answer, comes on another
+// thread; the connection sleeps until it does.
+struct HttpServer::Awaited {
+    std::mutex mutex;
+    std::optional<Reply> reply;
+    std::optional<SignIn::Result> result;
+    MHD_Connection *suspended = nullptr;
+};
+
 struct HttpServer::Exchange {
     std::string body;
     bool tooLarge = false, done = false, signedIn = false;
-    // A password check's outcome, or an offer's answer, comes on another
-    // thread; the connection sleeps until it does.
-    struct Awaited {
-        std::mutex mutex;
-        std::optional<Reply> reply;
-        std::optional<SignIn::Result> result;
-        MHD_Connection *suspended = nullptr;
-    };
     std::shared_ptr<Awaited> signIn, awaited;
 };
 
@@ -192,7 +193,8 @@ bool HttpServer::Answers(std::chrono::milliseconds timeout) const {
     const ssize_t got = sent ? recv(fd, reply, sizeof reply - 1, MSG_WAITALL) : -1;
     // Over TLS the plain request is refused (an alert, or the connection
     // closed): the event loop ran. A loop that hangs lets the wait run out.
-    const bool answered = tls_ ? sent && (got >= 0 || (errno != EAGAIN && errno != EWOULDBLOCK)) : got >= 12 && std::strncmp(reply, "HTTP/1.", 7) == 0;
+    const bool answered = tls_ ? sent && (got >= 0 || (errno != EAGAIN && errno != EWOULDBLOCK))
+                               : got >= 12 && std::strncmp(reply, "HTTP/1.", 7) == 0;
     close(fd);
     return answered;
 }
@@ -279,25 +281,17 @@ int HttpServer::CheckSignIn(MHD_Connection *connection, Exchange *exchange) {
         MHD_free(user);
         MHD_free(password);
         if (!given) return SignInRefused(connection, exchange, SignIn::Result::kFailed);
-        auto awaited = std::make_shared<Exchange::Awaited>();
+        auto awaited = std::make_shared<Awaited>();
         exchange->signIn = awaited;
         const auto *info = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CLIENT_ADDRESS);
         signIn_->CheckLater(AddressText(info->client_addr), name, secret, [this, awaited](SignIn::Result result) {
             std::lock_guard<std::mutex> lock(awaited->mutex);
             awaited->result = result;
-            if (MHD_Connection *sleeping = std::exchange(awaited->suspended, nullptr)) {
-                MHD_resume_connection(sleeping);
-                --parked_;
-            }
+            Wake(*awaited);
         });
     }
     std::lock_guard<std::mutex> lock(exchange->signIn->mutex);
-    if (!exchange->signIn->result) {
-        ++parked_;
-        exchange->signIn->suspended = connection;
-        MHD_suspend_connection(connection);
-        return MHD_YES;
-    }
+    if (!exchange->signIn->result) return Sleep(connection, *exchange->signIn);
     exchange->signedIn = *exchange->signIn->result == SignIn::Result::kPassed;
     return exchange->signedIn ? -1 : SignInRefused(connection, exchange, *exchange->signIn->result);
 }
@@ -323,25 +317,33 @@ int HttpServer::SignInRefused(MHD_Connection *connection, Exchange *exchange, Si
 
 // The connection sleeps, holding no thread, until the camera's WebRTC answers.
 int HttpServer::Offer(MHD_Connection *connection, Exchange *exchange, Reply &reply) {
-    auto awaited = std::make_shared<Exchange::Awaited>();
+    auto awaited = std::make_shared<Awaited>();
     exchange->awaited = awaited;
     served_.webrtc->Offer(reply.channel, std::move(reply.body), std::move(reply.slot), [this, awaited](Reply answer) {
         std::lock_guard<std::mutex> lock(awaited->mutex);
         awaited->reply = std::move(answer);
-        if (MHD_Connection *sleeping = std::exchange(awaited->suspended, nullptr)) {
-            MHD_resume_connection(sleeping);
-            --parked_;
-        }
+        Wake(*awaited);
     });
     std::lock_guard<std::mutex> lock(awaited->mutex);
-    if (awaited->reply) {
-        exchange->done = true;
-        return Send(connection, *awaited->reply);
-    }
+    if (!awaited->reply) return Sleep(connection, *awaited);
+    exchange->done = true;
+    return Send(connection, *awaited->reply);
+}
+
+// Both under awaited.mutex: the connection sleeps until what it awaits has
+// come, and is woken when it comes (if it has gone to sleep by then).
+int HttpServer::Sleep(MHD_Connection *connection, Awaited &awaited) {
     ++parked_;
-    awaited->suspended = connection;
+    awaited.suspended = connection;
     MHD_suspend_connection(connection);
     return MHD_YES;
+}
+
+void HttpServer::Wake(Awaited &awaited) {
+    if (MHD_Connection *sleeping = std::exchange(awaited.suspended, nullptr)) {
+        MHD_resume_connection(sleeping);
+        --parked_;
+    }
 }
 
 int HttpServer::SendText(MHD_Connection *connection, int status, const std::string &text) {

@@ -57,6 +57,9 @@ private:
     int Complete(MHD_Connection *connection, const char *url, const char *method, Exchange *exchange);
     int Offer(MHD_Connection *connection, Exchange *exchange, Reply &reply);
     int SendText(MHD_Connection *connection, int status, const std::string &text);
+    struct Awaited;  // what a sleeping connection waits for
+    int Sleep(MHD_Connection *connection, Awaited &awaited);
+    void Wake(Awaited &awaited);
     int Send(MHD_Connection *connection, Reply &reply);
     MHD_Response *Pictures(MHD_Connection *connection, const Reply &reply);
 

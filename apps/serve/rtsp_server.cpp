@@ -182,7 +182,8 @@ void RtspServer::Mount(Channel *channel, GstRTSPMountPoints *mounts) {
                      mount.get());
     const std::string path = MountPath(channel->id());
     gst_rtsp_mount_points_add_factory(mounts, path.c_str(), factory);  // takes the factory
-    mount->url = (settings_.tls != nullptr ? "rtsps://" : "rtsp://") + settings_.host + ":" + std::to_string(port_) + path;
+    mount->url = (settings_.tls != nullptr ? "rtsps://" : "rtsp://") + settings_.host + ":" + std::to_string(port_) +
+                 path;
     channel->AddFigures([m = mount.get()](ChannelFigures &f) { f.rtsp = m->Figures(); });
     mounts_.push_back(std::move(mount));
 }
@@ -204,9 +205,13 @@ RtspServer::RtspMount *RtspServer::MountOf(int id) {
 
 namespace {
 
+GSocket *SocketOf(GstRTSPClient *client) {
+    return gst_rtsp_connection_get_read_socket(gst_rtsp_client_get_connection(client));
+}
+
 // Bytes the kernel has taken in on the client's socket (TLS included).
 uint64_t Received(GstRTSPClient *client) {
-    GSocket *socket = gst_rtsp_connection_get_read_socket(gst_rtsp_client_get_connection(client));
+    GSocket *socket = SocketOf(client);
     tcp_info info{};
     socklen_t size = sizeof info;
     if (socket == nullptr || getsockopt(g_socket_get_fd(socket), IPPROTO_TCP, TCP_INFO, &info, &size) != 0) return 0;
@@ -217,7 +222,7 @@ uint64_t Received(GstRTSPClient *client) {
 // its own thread, reading the end, closes it (closing it from here would
 // pull the connection from under a read in progress).
 void Hangup(GstRTSPClient *client) {
-    if (GSocket *socket = gst_rtsp_connection_get_read_socket(gst_rtsp_client_get_connection(client))) {
+    if (GSocket *socket = SocketOf(client)) {
         g_socket_shutdown(socket, TRUE, TRUE, nullptr);
     }
 }

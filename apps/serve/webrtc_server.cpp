@@ -159,11 +159,10 @@ void WebRtcServer::Peer::Answer(Reply reply) {
     if (once) once(std::move(reply));
 }
 
+// Answer marks the session failed, for the housekeeper to end.
 void WebRtcServer::Peer::Fail(int status, const std::string &why) {
     std::fprintf(stderr, "twincam-serve: WebRTC session of camera %d: %s\n", feed->channel->id(), why.c_str());
     Answer(Text(status, why + "\n"));
-    std::lock_guard<std::mutex> lock(mutex);
-    failed = true;
 }
 
 bool WebRtcServer::Peer::Pending() {
@@ -235,7 +234,7 @@ void WebRtcServer::Peer::Close() {
         pipeline = nullptr;
     }
     if (src != nullptr) gst_object_unref(src);
-    Answer(Text(503, "the server is stopping\n"));
+    Answer(Text(503, "the session ended before it was answered\n"));
     slot.reset();
 }
 
@@ -400,12 +399,16 @@ bool BuildPeer(WebRtcServer::Peer &peer, const WebRtcServer::Settings &settings,
     return true;
 }
 
-// The answer goes once it has every candidate, or (force) with those found so far.
+// The answer goes once it has every candidate, or (force) with those found
+// so far; forced without an answer made, the offer fails.
 void AnswerWhenGathered(const PeerRef &peer, bool force) {
     GstWebRTCICEGatheringState gathering = GST_WEBRTC_ICE_GATHERING_STATE_NEW;
     GstWebRTCSessionDescription *local = nullptr;
     g_object_get(peer->webrtc, "ice-gathering-state", &gathering, "local-description", &local, nullptr);
-    if (local == nullptr) return;
+    if (local == nullptr) {
+        if (force) peer->Fail(503, "no answer could be made within 3 s");
+        return;
+    }
     if (force || gathering == GST_WEBRTC_ICE_GATHERING_STATE_COMPLETE) {
         gchar *sdp = gst_sdp_message_as_text(local->sdp);
         Reply reply{201, "application/sdp", sdp, {{"Location", peer->location}, {"Cache-Control", "no-store"}}};

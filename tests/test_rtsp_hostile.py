@@ -112,7 +112,8 @@ def test_viewers_play_through_idle_trickling_garbage_and_oversized_heads():
         with tempfile.TemporaryDirectory() as d:
             raw = os.path.join(d, "out.gray")
             player = subprocess.Popen(["ffmpeg", "-v", "error", "-rtsp_transport", "tcp", "-i", url, "-t", "10",
-                                       "-fps_mode", "passthrough", "-f", "rawvideo", "-pix_fmt", "gray", raw], stdin=subprocess.DEVNULL)
+                                       "-fps_mode", "passthrough", "-f", "rawvideo", "-pix_fmt", "gray", raw],
+                                      stdin=subprocess.DEVNULL)
             # Oversized heads get 400 and are closed (from an address with room); short-lived viewers all start.
             with connect(rtsp, "127.0.0.3") as s:
                 s.sendall(b"OPTIONS " + url.encode() + b" RTSP/1.0\r\nCSeq: 1\r\n" + b"X-Pad: " + b"a" * 40000)

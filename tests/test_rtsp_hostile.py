@@ -6,6 +6,7 @@ import base64
 import os
 import re
 import shutil
+import signal
 import socket
 import subprocess
 import tempfile
@@ -172,3 +173,111 @@ def ask_text(port, request):
         while chunk := s.recv(65536):
             data += chunk
     return data.decode()
+
+
+def cpu_seconds(pid):
+    """The process's user and system time so far."""
+    with open("/proc/%d/stat" % pid) as f:
+        fields = f.read().rsplit(")", 1)[1].split()
+    return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
+
+
+def cpu_over(pid, seconds):
+    start = cpu_seconds(pid)
+    time.sleep(seconds)
+    return (cpu_seconds(pid) - start) / seconds
+
+
+def flood(port, stop):
+    """From 127.0.0.2 until stop: 300 connections held open (those the
+    server closes opened again), a third of them with half a request head;
+    and from six senders at once, random bytes and 2 MB header lines, each
+    on a connection of its own closed at once."""
+    def hold():
+        held = []
+        while not stop.is_set():
+            held = [s for s in held if s.fileno() >= 0]
+            for n in range(300 - len(held)):
+                try:
+                    s = connect(port, timeout=1)
+                    if n % 3 == 0:
+                        s.send(b"OPTIONS rtsp://127.0.0.1/cam0 RTSP/1.0\r\nCSeq: 1\r\nUser-")
+                    s.setblocking(False)
+                    held.append(s)
+                except OSError:
+                    pass
+            stop.wait(0.5)
+            for s in held:
+                try:
+                    if s.recv(1) == b"":
+                        s.close()
+                except BlockingIOError:
+                    pass
+                except OSError:
+                    s.close()
+        for s in held:
+            s.close()
+
+    def burst(payload):
+        while not stop.wait(0.02):
+            try:
+                with connect(port, timeout=1) as s:
+                    s.sendall(payload())
+            except OSError:
+                pass
+
+    line = b"DESCRIBE rtsp://127.0.0.1/cam0 RTSP/1.0\r\nCSeq: 2\r\nX-Long: " + b"x" * (2 << 20) + b"\r\n\r\n"
+    def noise():
+        return os.urandom(int.from_bytes(os.urandom(2), "big") % 20000 + 1)
+    threads = [threading.Thread(target=hold)] + [threading.Thread(target=burst, args=(f,))
+                                                 for f in (noise, noise, lambda: line, lambda: line, lambda: line, lambda: line)]
+    for t in threads:
+        t.start()
+    for t in threads:
+        t.join()
+
+
+def test_an_attack_on_a_loaded_machine_leaves_no_busy_thread_and_a_prompt_stop():
+    load = [subprocess.Popen(["yes"], stdout=subprocess.DEVNULL) for _ in range(2)]
+    proc, _, rtsp = start()
+    url = "rtsp://127.0.0.1:%d/cam0" % rtsp
+    try:
+        time.sleep(2)
+        before = cpu_over(proc.pid, 2)
+        stop = threading.Event()
+        attacker = threading.Thread(target=flood, args=(rtsp, stop))
+        attacker.start()
+        with tempfile.TemporaryDirectory() as d:
+            raw = os.path.join(d, "out.gray")
+            player = subprocess.Popen(["ffmpeg", "-v", "error", "-rtsp_transport", "tcp", "-i", url, "-t", "15",
+                                       "-fps_mode", "passthrough", "-f", "rawvideo", "-pix_fmt", "gray", raw],
+                                      stdin=subprocess.DEVNULL)
+            deadline, probes = time.monotonic() + 15, 0
+            while time.monotonic() < deadline:
+                probe = subprocess.run(["ffprobe", "-v", "error", "-rtsp_transport", "tcp", "-show_entries",
+                                        "stream=codec_name", "-of", "csv=p=0", url],
+                                       capture_output=True, text=True, timeout=30)
+                assert probe.stdout.strip() == "h264", probe.stderr
+                probes += 1
+                time.sleep(0.5)
+            stop.set()
+            attacker.join()
+            assert player.wait(60) == 0
+            # Whatever the load, a viewer that played throughout has more than a few seconds of frames.
+            assert os.path.getsize(raw) // (320 * 240) >= 5 * 25
+        time.sleep(2)
+        after = cpu_over(proc.pid, 2)
+        assert after < before + 0.3, "the server's CPU after the attack: %.2f cores, before: %.2f" % (after, before)
+        proc.send_signal(signal.SIGINT)
+        try:
+            proc.wait(5)
+        except subprocess.TimeoutExpired:
+            raise AssertionError("SIGINT did not end the server within 5 s")
+    finally:
+        for p in load:
+            p.kill()
+            p.wait()
+        proc.kill()
+        proc.wait()
+    log = serve_support.log(proc)
+    assert "CRITICAL" not in log, log[-2000:]

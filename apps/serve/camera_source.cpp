@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "no_signal.h"
+#include "log.h"
 
 namespace twincam::serve {
 namespace {
@@ -56,11 +57,11 @@ void CameraSource::Hand(const common::FramePtr &frame) {
 void CameraSource::Changed(common::CameraLink::Change change) {
     const bool up = change == common::CameraLink::Change::kBack;
     if (!up) {
-        std::fprintf(stderr, "twincam-serve: camera %d is down (%s); trying to reopen it until it is back\n", camera(),
+        Log("camera %d is down (%s); trying to reopen it until it is back", camera(),
                      link_.error().c_str());
     } else {
         const double down = std::chrono::duration<double>(Clock::now() - link_.downSince()).count();
-        std::fprintf(stderr, "twincam-serve: camera %d is back after %.1f s\n", camera(), down);
+        Log("camera %d is back after %.1f s", camera(), down);
     }
     placeholderDue_ = Clock::now();
     {

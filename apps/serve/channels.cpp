@@ -1,4 +1,5 @@
 #include "channels.h"
+#include "log.h"
 
 #include <cstdio>
 #include <utility>
@@ -53,7 +54,7 @@ bool Channels::Stop() {
     for (auto &[id, channel] : channels_) channel->Stop();
     for (auto &[id, channel] : channels_) {
         if (!channel->Close()) {
-            std::fprintf(stderr, "twincam-serve: closing camera %d failed\n", id);
+            Log("closing camera %d failed", id);
             closed = false;
         }
     }

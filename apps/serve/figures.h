@@ -46,6 +46,7 @@ struct ProcessFigures {
     int streams = 0, connections = 0;
     long threads = 0, residentKiB = 0, liveBuffers = 0;
     long authFailures = 0, authThrottled = 0;  // sign-ins refused: wrong, and from a throttled address
+    long logSuppressed = 0;                    // log lines held back as repeats
 };
 
 constexpr std::string_view kMetricsType = "text/plain; version=0.0.4; charset=utf-8";

@@ -11,6 +11,8 @@ public:
     virtual ~FrontEnd() = default;
     // Ends its clients and detaches from the channels; the reader may go on.
     virtual void Stop() = 0;
+    // What the log calls it.
+    virtual const char *name() const = 0;
 };
 
 }  // namespace twincam::serve

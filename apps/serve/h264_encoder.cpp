@@ -8,6 +8,7 @@
 
 #include "gst_frames.h"
 #include "h264_options.h"
+#include "log.h"
 
 namespace twincam::serve {
 namespace {
@@ -47,7 +48,7 @@ bool H264Encoder::Start(const common::Frame &first) {
     GError *error = nullptr;
     pipeline_ = gst_parse_launch(launch.c_str(), &error);
     if (pipeline_ == nullptr || error != nullptr) {
-        std::fprintf(stderr, "twincam-serve: camera %d: the H.264 encoder cannot be made: %s\n", camera_,
+        Log("camera %d: the H.264 encoder cannot be made: %s", camera_,
                      error != nullptr ? error->message : "no pipeline");
         if (error != nullptr) g_error_free(error);
         if (pipeline_ != nullptr) gst_object_unref(pipeline_);
@@ -75,7 +76,7 @@ bool H264Encoder::Start(const common::Frame &first) {
     epoch_ = first.readAt.time_since_epoch().count();
     keyWanted_ = false;  // the first frame is a key frame anyway
     if (gst_element_set_state(pipeline_, GST_STATE_PLAYING) == GST_STATE_CHANGE_FAILURE) {
-        std::fprintf(stderr, "twincam-serve: camera %d: the H.264 encoder does not start: %s\n", camera_,
+        Log("camera %d: the H.264 encoder does not start: %s", camera_,
                      common::BusError(pipeline_, 0).c_str());
         Stop();
         return false;
@@ -91,7 +92,7 @@ void H264Encoder::Push(const common::FramePtr &frame) {
         return;
     }
     if (const std::string error = common::BusError(pipeline_, 0); !error.empty()) {
-        std::fprintf(stderr, "twincam-serve: camera %d: the H.264 encoder failed: %s\n", camera_, error.c_str());
+        Log("camera %d: the H.264 encoder failed: %s", camera_, error.c_str());
         Stop();
         retryAt_ = Clock::now() + kRetryAfter;
         return;

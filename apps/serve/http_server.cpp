@@ -16,6 +16,7 @@
 
 #include <fcntl.h>
 
+#include "health_probe.h"
 #include "mjpeg_response.h"
 #include "webrtc_service.h"
 
@@ -83,8 +84,8 @@ void RaiseFileLimit() {
 
 // Past the limit a connection is closed as soon as it is accepted, rather
 // than left waiting in the listen queue.
-MHD_Result OnAccept(void *cls, const sockaddr *, socklen_t) {
-    return static_cast<HttpServer *>(cls)->Admit() ? MHD_YES : MHD_NO;
+MHD_Result OnAccept(void *cls, const sockaddr *peer, socklen_t) {
+    return static_cast<HttpServer *>(cls)->Admit(peer) ? MHD_YES : MHD_NO;
 }
 
 MHD_Result OnRequest(void *cls, MHD_Connection *connection, const char *url, const char *method, const char *,
@@ -139,7 +140,6 @@ bool HttpServer::Start(const std::string &host, int port, std::string *error) {
     std::vector<MHD_OptionItem> options = {
         {MHD_OPTION_LISTEN_SOCKET, fd, nullptr},
         {MHD_OPTION_CONNECTION_LIMIT, limits_.maxConnections + 1, nullptr},
-        {MHD_OPTION_PER_IP_CONNECTION_LIMIT, limits_.maxPerAddress, nullptr},
         {MHD_OPTION_CONNECTION_TIMEOUT, limits_.idleSeconds, nullptr},
         {MHD_OPTION_CONNECTION_MEMORY_LIMIT, static_cast<intptr_t>(kConnectionMemory), nullptr},
         {MHD_OPTION_NOTIFY_CONNECTION, reinterpret_cast<intptr_t>(&OnConnection), this},
@@ -174,34 +174,23 @@ void HttpServer::Stop() {
 }
 
 bool HttpServer::Answers(std::chrono::milliseconds timeout) const {
-    // A wildcard address is asked on loopback.
-    const std::string host = host_ == "0.0.0.0" ? "127.0.0.1" : host_ == "::" ? "::1" : host_;
-    addrinfo hints{}, *found = nullptr;
-    hints.ai_socktype = SOCK_STREAM;
-    hints.ai_flags = AI_NUMERICSERV;
-    if (getaddrinfo(host.c_str(), std::to_string(port_).c_str(), &hints, &found) != 0) return false;
-    std::unique_ptr<addrinfo, decltype(&freeaddrinfo)> owned(found, freeaddrinfo);
-    const int fd = socket(found->ai_family, found->ai_socktype | SOCK_CLOEXEC, found->ai_protocol);
-    if (fd < 0) return false;
-    timeval tv{static_cast<time_t>(timeout.count() / 1000), static_cast<suseconds_t>(timeout.count() % 1000 * 1000)};
-    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
-    setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
-    static constexpr char kRequest[] = "HEAD / HTTP/1.0\r\n\r\n";
-    char reply[16] = {};
-    const bool sent = connect(fd, found->ai_addr, found->ai_addrlen) == 0 &&
-                      send(fd, kRequest, sizeof kRequest - 1, MSG_NOSIGNAL) == sizeof kRequest - 1;
-    const ssize_t got = sent ? recv(fd, reply, sizeof reply - 1, MSG_WAITALL) : -1;
-    // Over TLS the plain request is refused (an alert, or the connection
-    // closed): the event loop ran. A loop that hangs lets the wait run out.
-    const bool answered = tls_ ? sent && (got >= 0 || (errno != EAGAIN && errno != EWOULDBLOCK))
-                               : got >= 12 && std::strncmp(reply, "HTTP/1.", 7) == 0;
-    close(fd);
-    return answered;
+    return serve::Answers(Probe{host_, port_, "HEAD / HTTP/1.0\r\n\r\n", "HTTP/1.", tls_}, timeout);
 }
 
-bool HttpServer::Admit() const { return served_.connections.load() < limits_.maxConnections; }
+// The watchdog's probe is let past the limits, so that a flood from its own
+// address cannot stop the pings. Runs on the daemon's one thread, as do
+// the connections' opening and closing.
+bool HttpServer::Admit(const sockaddr *peer) {
+    if (IsProbe(peer)) return true;
+    std::lock_guard<std::mutex> lock(perAddressMutex_);
+    const auto held = perAddress_.find(AddressText(peer));
+    return served_.connections.load() < limits_.maxConnections &&
+           (held == perAddress_.end() || held->second < limits_.maxPerAddress);
+}
 
 void HttpServer::ConnectionEvent(MHD_Connection *connection, bool opened) {
+    const std::string address =
+        AddressText(MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CLIENT_ADDRESS)->client_addr);
     if (opened) {
         const MHD_ConnectionInfo *info = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CONNECTION_FD);
         deadlines_.Opened(connection, info->connect_fd, HeadDeadlines::Clock::now());
@@ -210,6 +199,8 @@ void HttpServer::ConnectionEvent(MHD_Connection *connection, bool opened) {
         deadlines_.Closed(connection);
         --served_.connections;
     }
+    std::lock_guard<std::mutex> lock(perAddressMutex_);
+    if ((perAddress_[address] += opened ? 1 : -1) <= 0) perAddress_.erase(address);
 }
 
 void HttpServer::Answered(MHD_Connection *connection, void **state) {

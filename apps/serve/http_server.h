@@ -6,6 +6,8 @@
 
 #include <atomic>
 #include <chrono>
+#include <map>
+#include <mutex>
 #include <string>
 
 #include "front_end.h"
@@ -17,6 +19,7 @@
 #include "tls_credentials.h"
 
 struct MHD_Daemon;
+struct sockaddr;
 struct MHD_Connection;
 struct MHD_Response;
 
@@ -38,13 +41,14 @@ public:
     bool loopback() const { return loopback_; }
     // Ends the streams, then closes every connection.
     void Stop() override;
+    const char *name() const override { return "HTTP"; }
     // Whether a request to the listening port gets an answer within timeout
     // (over TLS: whether a plain request is refused at once rather than left hanging).
     bool Answers(std::chrono::milliseconds timeout) const;
 
     // libmicrohttpd's callbacks.
     struct Exchange;  // a request's body so far, and its offer's answer while one is awaited
-    bool Admit() const;
+    bool Admit(const sockaddr *peer);
     int Answer(MHD_Connection *connection, const char *url, const char *method, const char *upload, size_t *size,
                void **state);
     void ConnectionEvent(MHD_Connection *connection, bool opened);
@@ -72,6 +76,8 @@ private:
     std::string host_;
     int port_ = 0;
     bool loopback_ = false;
+    std::mutex perAddressMutex_;
+    std::map<std::string, int> perAddress_;  // connections open, by client address
     std::atomic<int> parked_{0};  // MJPEG clients waiting for a JPEG, offers waiting for their answer
     common::Ticker reaper_;       // closes connections whose head is overdue
 };

@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "jpeg_encoder.h"
+#include "log.h"
 
 namespace twincam::serve {
 
@@ -102,7 +103,7 @@ void JpegFrames::Encode() {
         const Clock::time_point readAt = frame->readAt;
         frame.reset();  // the dvpp buffer goes back before the clients are told
         if (!error.empty()) {
-            std::fprintf(stderr, "twincam-serve: camera %d: a frame was not encoded: %s\n", camera_, error.c_str());
+            Log("camera %d: a frame was not encoded: %s", camera_, error.c_str());
             continue;
         }
         Publish(std::move(bytes), readAt, Clock::now() - t0);

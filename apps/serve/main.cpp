@@ -8,16 +8,20 @@
 
 #include <atomic>
 #include <csignal>
+#include <cstdlib>
 #include <cstdio>
 #include <thread>
 
 #include "http_server.h"
+#include "log.h"
 #include "recorder.h"
 #include "rtsp_service.h"
 #include "run_control.h"
 #include "serve_options.h"
 #include "service_notify.h"
+#include "stop_within.h"
 #include "webrtc_service.h"
+#include "log.h"
 
 using namespace twincam::serve;
 using namespace twincam::common;
@@ -36,16 +40,16 @@ bool LoadTls(const Options &opt, std::unique_ptr<TlsCredentials> *tls) {
     *tls = std::make_unique<TlsCredentials>(opt.tlsCert, opt.tlsKey);
     std::string error;
     if ((*tls)->Load(&error)) return true;
-    std::fprintf(stderr, "twincam-serve: %s\n", error.c_str());
+    Log("%s", error.c_str());
     return false;
 }
 
 void Reload(const Options &opt, TlsCredentials *tls) {
     if (!g_reload.exchange(false) || tls == nullptr) return;
     if (std::string error; !tls->Reload(&error)) {
-        std::fprintf(stderr, "twincam-serve: SIGHUP: %s; the certificate in use stays\n", error.c_str());
+        Log("SIGHUP: %s; the certificate in use stays", error.c_str());
     } else {
-        std::fprintf(stderr, "twincam-serve: SIGHUP: new connections get the certificate in %s\n", opt.tlsCert.c_str());
+        Log("SIGHUP: new connections get the certificate in %s", opt.tlsCert.c_str());
     }
 }
 
@@ -54,7 +58,7 @@ bool LoadUsers(const Options &opt, std::optional<Htpasswd> *users) {
     if (opt.authFile.empty()) return true;
     std::string error;
     *users = Htpasswd::Load(opt.authFile, &error);
-    if (!*users) std::fprintf(stderr, "twincam-serve: --auth-file %s\n", error.c_str());
+    if (!*users) Log("--auth-file %s", error.c_str());
     return users->has_value();
 }
 
@@ -72,11 +76,38 @@ struct FrontEnds {
     std::unique_ptr<RtspService> rtsp;
     std::unique_ptr<Recorder> recorder;
 
-    void Stop() {
+    std::vector<FrontEnd *> InStopOrder() const {
+        std::vector<FrontEnd *> ends;
         for (FrontEnd *end : {static_cast<FrontEnd *>(webrtc.get()), static_cast<FrontEnd *>(http.get()),
                               static_cast<FrontEnd *>(rtsp.get()), static_cast<FrontEnd *>(recorder.get())}) {
-            if (end != nullptr) end->Stop();
+            if (end != nullptr) ends.push_back(end);
         }
+        return ends;
+    }
+    void Stop() {
+        for (FrontEnd *end : InStopOrder()) end->Stop();
+    }
+    // Stops them by the deadline; the name of one that did not stop, or "".
+    // TWINCAM_SERVE_TEST_HANG_STOP names a front end whose stop never
+    // returns, so that the tests can see the deadline hold.
+    std::string StopBy(Clock::time_point deadline) {
+        const char *hang = std::getenv("TWINCAM_SERVE_TEST_HANG_STOP");
+        std::vector<Step> steps;
+        for (FrontEnd *end : InStopOrder()) {
+            const bool hangs = hang != nullptr && std::string(hang) == end->name();
+            steps.push_back({end->name(), [end, hangs] {
+                                 while (hangs) std::this_thread::sleep_for(std::chrono::hours(1));
+                                 end->Stop();
+                             }});
+        }
+        return RunWithin(std::move(steps), deadline);
+    }
+    // The front ends the watchdog asks on their ports.
+    std::vector<ServiceNotifier::Probe> Probes() const {
+        std::vector<ServiceNotifier::Probe> probes = {
+            {"the HTTP side", [this] { return http->Answers(std::chrono::seconds(1)); }}};
+        if (rtsp != nullptr) probes.push_back({"RTSP", [this] { return rtsp->Answers(std::chrono::seconds(1)); }});
+        return probes;
     }
 };
 
@@ -110,41 +141,57 @@ void Announce(const Options &opt, const FrontEnds &ends, bool signIn) {
     if (ends.recorder != nullptr) std::printf("twincam-serve: recording into %s\n", opt.recordDir.c_str());
     std::fflush(stdout);
     if (!ends.http->loopback() && !signIn) {
-        std::fprintf(stderr,
-                     "twincam-serve: warning: listening on %s without --auth-file: anyone who can reach this "
-                     "address sees the cameras\n",
+        Log("warning: listening on %s without --auth-file: anyone who can reach this "
+                     "address sees the cameras",
                      opt.host.c_str());
     }
     if (!ends.http->loopback() && signIn && !*s) {
-        std::fprintf(stderr,
-                     "twincam-serve: warning: listening on %s with --auth-file but without TLS: passwords cross "
-                     "the network in the clear; give --tls-cert and --tls-key\n",
+        Log("warning: listening on %s with --auth-file but without TLS: passwords cross "
+                     "the network in the clear; give --tls-cert and --tls-key",
                      opt.host.c_str());
     }
 }
 
-// Reads until Ctrl-C or SIGTERM; then the front ends, then the reader. A
-// reader wedged inside a library call never returns, and the cameras cannot
-// be closed while it holds the library: say which, and leave at once.
+// The longest a stop takes from SIGTERM, front ends first, then the reader.
+constexpr auto kFrontEndsStop = std::chrono::seconds(3);
+constexpr auto kWholeStop = std::chrono::milliseconds(4500);
+
+// Whatever hangs at the stop is named, and the server leaves at once.
+[[noreturn]] void Abandon(const std::string &why) {
+    Log("%s; exiting without closing the cameras", why.c_str());
+    FlushLog(true);
+    std::fflush(nullptr);
+    _exit(kExitFailure);
+}
+
+// Reads until Ctrl-C or SIGTERM; then the front ends, then the reader, all
+// within a few seconds. A front end that does not stop, or a reader wedged
+// inside a library call (the cameras cannot be closed while it holds the
+// library), is named, and the server leaves at once.
 void Serve(const Options &opt, Channels &channels, FrontEnds &ends, TlsCredentials *tls) {
     channels.Read();
     const Clock::duration stuckLimit =
         std::max<Clock::duration>(std::chrono::seconds(2), std::chrono::milliseconds(10000 / opt.fps));
-    ServiceNotifier notifier(channels, stuckLimit, [&ends] { return ends.http->Answers(std::chrono::seconds(1)); });
+    ServiceNotifier notifier(channels, stuckLimit, ends.Probes());
     notifier.Ready();
-    while (!g_stop.load()) {
+    for (int tick = 0; !g_stop.load(); ++tick) {
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
         Reload(opt, tls);
+        if (tick % 20 == 0) FlushLog();
     }
+    const Clock::time_point stopAt = Clock::now();
     notifier.Stopping();
-    ends.Stop();
-    if (channels.StopReading(std::chrono::milliseconds(2500))) return;
+    if (const std::string hung = ends.StopBy(stopAt + kFrontEndsStop); !hung.empty()) {
+        Abandon("the " + hung + " front end did not stop within " + std::to_string(kFrontEndsStop.count()) + " s");
+    }
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(stopAt + kWholeStop - Clock::now());
+    if (channels.StopReading(std::max(left, std::chrono::milliseconds(500)))) return;
     Clock::duration stuckFor{};
     const int stuck = channels.Stuck(Clock::duration::zero(), &stuckFor);
-    std::fprintf(stderr, "twincam-serve: camera %d has been stuck inside a library call for %.1f s; exiting "
-                 "without closing the cameras\n", stuck, std::chrono::duration<double>(stuckFor).count());
-    std::fflush(nullptr);
-    _exit(kExitFailure);
+    char why[120];
+    std::snprintf(why, sizeof why, "camera %d has been stuck inside a library call for %.1f s", stuck,
+                  std::chrono::duration<double>(stuckFor).count());
+    Abandon(why);
 }
 
 }  // namespace
@@ -158,8 +205,10 @@ int main(int argc, char **argv) {
     std::unique_ptr<TlsCredentials> tls;
     if (!LoadTls(opt, &tls)) return kExitUsage;
 
-    // 2. Ctrl-C and SIGTERM shut down cleanly (SIGHUP reloads the certificate).
+    // 2. Ctrl-C and SIGTERM shut down cleanly (SIGHUP reloads the certificate);
+    // GLib's and GStreamer's messages share the log's limit.
     InstallStopHandlers();
+    RouteGLibMessages();
 
     // 3. A channel per camera; a camera that is not there is served all the same.
     Channels channels(opt.cameras, ChannelSettings(opt));
@@ -172,7 +221,7 @@ int main(int argc, char **argv) {
     served.signIn = signIn.get();
     FrontEnds ends;
     if (std::string error; !StartFrontEnds(opt, channels, served, signIn.get(), tls.get(), &ends, &error)) {
-        std::fprintf(stderr, "twincam-serve: %s\n", error.c_str());
+        Log("%s", error.c_str());
         ends.Stop();
         return kExitFailure;
     }
@@ -183,6 +232,7 @@ int main(int argc, char **argv) {
 
     // 6. The encoders, then the cameras.
     const bool closed = channels.Stop();
+    FlushLog(true);
     std::printf("twincam-serve: stopped\n");
     return closed ? kExitOk : kExitFailure;
 }

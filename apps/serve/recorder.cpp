@@ -11,6 +11,7 @@
 
 #include "gst_frames.h"
 #include "mp4_file.h"
+#include "log.h"
 
 namespace twincam::serve {
 namespace {
@@ -80,7 +81,7 @@ void Recorder::Track::Take(const EncodedFrame &f) {
     if (run == nullptr) {
         if (failed || down || !f.key) return;
         if (const std::string error = StartRun(f); !error.empty()) {
-            if (error != lastError) std::fprintf(stderr, "twincam-serve: recording camera %d: %s\n", channel->id(), error.c_str());
+            if (error != lastError) Log("recording camera %d: %s", channel->id(), error.c_str());
             lastError = error;
             failed = true;
             return;
@@ -151,7 +152,7 @@ bool Recorder::Track::Check() {
     bool spaceShort = false;
     if (run != nullptr) {
         if (const std::string error = common::BusError(run->pipeline, 0); !error.empty()) {
-            if (error != lastError) std::fprintf(stderr, "twincam-serve: recording camera %d: %s\n", channel->id(), error.c_str());
+            if (error != lastError) Log("recording camera %d: %s", channel->id(), error.c_str());
             lastError = error;
             spaceShort = error.find("space") != std::string::npos;
             bytesDone += run->saved->Bytes();

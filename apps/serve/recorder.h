@@ -38,6 +38,7 @@ public:
     // when a folder cannot be made or written.
     bool Start(std::string *error);
     void Stop() override;
+    const char *name() const override { return "recorder"; }
     const Recordings &recordings() const { return recordings_; }
 
     struct Track;  // one camera's recording

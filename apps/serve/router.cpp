@@ -1,5 +1,6 @@
 #include "router.h"
 
+#include "log.h"
 #include "page.h"
 #include "process.h"
 #include "recordings.h"
@@ -44,7 +45,7 @@ ProcessFigures Process(Served &served) {
     return ProcessFigures{served.streams.load(), served.connections.load(), common::ThreadCount(),
                           common::ResidentKiB(), common::LiveBuffers(),
                           served.signIn != nullptr ? served.signIn->failures() : 0,
-                          served.signIn != nullptr ? served.signIn->throttled() : 0};
+                          served.signIn != nullptr ? served.signIn->throttled() : 0, LogSuppressed()};
 }
 
 Reply Stream(Served &served, Channel *channel, bool head) {

@@ -2,18 +2,24 @@
 
 #include <gst/app/gstappsrc.h>
 #include <linux/tcp.h>
+#include <fcntl.h>
 #include <netinet/in.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <deque>
+#include <future>
 #include <optional>
 #include <mutex>
 #include <utility>
 
 #include "gst_frames.h"
+#include "health_probe.h"
 #include "rtsp_auth.h"
+#include "log.h"
 
 namespace twincam::serve {
 
@@ -31,6 +37,12 @@ constexpr guint kMaxRequestBody = 4096;
 constexpr uint64_t kMaxHead = 32 * 1024;
 // Connections waiting to be accepted: a burst is queued, not refused.
 constexpr int kBacklog = 1024;
+// What a connection's socket holds unread (the kernel doubles it).
+constexpr int kReceiveBuffer = 4 * 1024;
+// What a client may have sent by the time it is accepted: a request head or two.
+constexpr int kMaxEarly = 4 * 1024;
+// The TCP state of a connection its peer has closed (the kernel's, which linux/tcp.h leaves out).
+constexpr uint8_t kTcpCloseWait = 8;
 }  // namespace
 
 // One camera's mount. While a client watches, its media's appsrc takes the
@@ -205,34 +217,56 @@ RtspServer::RtspMount *RtspServer::MountOf(int id) {
 
 namespace {
 
-GSocket *SocketOf(GstRTSPClient *client) {
-    return gst_rtsp_connection_get_read_socket(gst_rtsp_client_get_connection(client));
+int SocketOf(GstRTSPClient *client) {
+    GSocket *socket = gst_rtsp_connection_get_read_socket(gst_rtsp_client_get_connection(client));
+    return socket != nullptr ? g_socket_get_fd(socket) : -1;
 }
 
-// Bytes the kernel has taken in on the client's socket (TLS included).
-uint64_t Received(GstRTSPClient *client) {
-    GSocket *socket = SocketOf(client);
+// Bytes the kernel has taken in on a socket (TLS included).
+uint64_t Received(int fd) {
     tcp_info info{};
     socklen_t size = sizeof info;
-    if (socket == nullptr || getsockopt(g_socket_get_fd(socket), IPPROTO_TCP, TCP_INFO, &info, &size) != 0) return 0;
-    return info.tcpi_bytes_received;
+    return getsockopt(fd, IPPROTO_TCP, TCP_INFO, &info, &size) == 0 ? info.tcpi_bytes_received : 0;
 }
 
-// Ends a connection from outside its thread: its socket is shut down, and
-// its own thread, reading the end, closes it (closing it from here would
-// pull the connection from under a read in progress).
-void Hangup(GstRTSPClient *client) {
-    if (GSocket *socket = SocketOf(client)) {
-        g_socket_shutdown(socket, TRUE, TRUE, nullptr);
+// Whether a connection just accepted is worth serving: one whose client has
+// already hung up, or has sent more than any request before its first
+// answer, is not (a flood's backlog would otherwise be read byte by byte).
+bool Wanted(int fd) {
+    tcp_info info{};
+    socklen_t size = sizeof info;
+    int pending = 0;
+    if (getsockopt(fd, IPPROTO_TCP, TCP_INFO, &info, &size) == 0 && info.tcpi_state == kTcpCloseWait) return false;
+    return ioctl(fd, FIONREAD, &pending) != 0 || pending <= kMaxEarly;
+}
+
+// Ends a connection accepted but not yet attached: its socket is swapped for
+// one that reads as closed, so its watch ends it at once without reading
+// what the client sent (the real socket, closed with data unread, resets).
+void Discard(int fd) {
+    int pair[2];
+    if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0, pair) != 0) {
+        shutdown(fd, SHUT_RDWR);
+        return;
     }
+    close(pair[1]);
+    dup3(pair[0], fd, O_CLOEXEC);
+    close(pair[0]);
 }
 
-// A request head that will not end: 400, then closed.
-void RefuseHead(GstRTSPClient *client) {
-    GstRTSPMessage *response = nullptr;
-    gst_rtsp_message_new_response(&response, GST_RTSP_STS_BAD_REQUEST, "Request Head Too Large", nullptr);
-    gst_rtsp_client_send_message(client, nullptr, response);
-    gst_rtsp_message_free(response);
+// A request head that will not end, on a plain connection: 400 (its own
+// thread is reading the head, so nothing else is being written).
+void RefuseHead(int fd) {
+    static constexpr char kRefusal[] = "RTSP/1.0 400 Request Head Too Large\r\n\r\n";
+    (void)!send(fd, kRefusal, sizeof kRefusal - 1, MSG_DONTWAIT | MSG_NOSIGNAL);
+}
+
+// The peer's address of a socket, as the probe's check takes it.
+bool IsProbeSocket(int fd) {
+    sockaddr_storage peer{};
+    socklen_t size = sizeof peer;
+    return getpeername(fd, reinterpret_cast<sockaddr *>(&peer), &size) == 0 &&
+           IsProbe(reinterpret_cast<sockaddr *>(&peer));
 }
 
 }  // namespace
@@ -240,8 +274,10 @@ void RefuseHead(GstRTSPClient *client) {
 // Past the caps a connection is closed at once; every connection is
 // watched for playing nothing too long, and for sending too much.
 void RtspServer::Connected(GstRTSPClient *client) {
-    if (!Admit(client)) {
-        Hangup(client);
+    const int fd = SocketOf(client);
+    if (fd < 0) return;
+    if (!Wanted(fd) || !Admit(client, fd)) {
+        Discard(fd);
         return;
     }
     gst_rtsp_client_set_content_length_limit(client, kMaxRequestBody);
@@ -262,17 +298,24 @@ void RtspServer::Connected(GstRTSPClient *client) {
     g_signal_connect(client, "closed", G_CALLBACK(+[](GstRTSPClient *c, RtspServer *self) { self->Closed(c); }), this);
 }
 
-bool RtspServer::Admit(GstRTSPClient *client) {
+// The watchdog's probe is let past the limits; each connection gets a
+// duplicate of its socket that only this server uses, so the loop's thread
+// can watch and cut it while the connection's own thread serves it.
+bool RtspServer::Admit(GstRTSPClient *client, int fd) {
     const std::string address = gst_rtsp_connection_get_ip(gst_rtsp_client_get_connection(client));
+    const bool probe = IsProbeSocket(fd);
     std::lock_guard<std::mutex> lock(clientsMutex_);
-    if (static_cast<int>(clients_.size()) >= settings_.maxConnections ||
-        perAddress_[address] >= settings_.maxPerAddress) {
+    if (!probe && (static_cast<int>(clients_.size()) >= settings_.maxConnections ||
+                   perAddress_[address] >= settings_.maxPerAddress)) {
         if (perAddress_[address] == 0) perAddress_.erase(address);
         return false;
     }
-    ++perAddress_[address];
+    const int own = fcntl(fd, F_DUPFD_CLOEXEC, 0);
+    if (own < 0) return false;
+    if (!probe) ++perAddress_[address];
     Client &added = clients_[client];
-    added.address = address;
+    added.address = probe ? "" : address;
+    added.fd = own;
     added.idleSince = Clock::now();
     return true;
 }
@@ -305,33 +348,30 @@ void RtspServer::Closed(GstRTSPClient *client) {
     const auto it = clients_.find(client);
     if (it == clients_.end()) return;
     for (RtspMount *mount : it->second.playing) --mount->clients;
-    if (--perAddress_[it->second.address] <= 0) perAddress_.erase(it->second.address);
+    if (!it->second.address.empty() && --perAddress_[it->second.address] <= 0) perAddress_.erase(it->second.address);
+    close(it->second.fd);
     clients_.erase(it);
 }
 
 // Ten times a second: connections that play nothing hold a slot for nobody
 // and are closed after a while (signed in or not, trickling or not); one
 // that sends more than a request head could hold is answered 400 and closed.
+// Each is cut through this server's own duplicate of its socket: the
+// connection's thread, reading the end, closes it itself, and no GStreamer
+// object is touched from here while that thread may be using it.
 void RtspServer::CloseIdle() {
     const Clock::time_point deadline = Clock::now() - std::chrono::seconds(settings_.setupSeconds);
-    std::vector<std::pair<GstRTSPClient *, bool>> closing;  // and whether its head is too large
-    {
-        // Referenced here, closed outside: closing one calls Closed.
-        std::lock_guard<std::mutex> lock(clientsMutex_);
-        for (auto &[client, state] : clients_) {
-            const uint64_t received = Received(client);
-            // Counted from its last look while it played: since it connected if it never has.
-            const bool flood = received - state.received > kMaxHead;
-            if (!state.playing.empty()) state.received = received;
-            if (flood || (state.playing.empty() && state.idleSince < deadline)) {
-                closing.emplace_back(GST_RTSP_CLIENT(g_object_ref(client)), flood);
-            }
-        }
-    }
-    for (const auto &[client, flood] : closing) {
-        if (flood) RefuseHead(client);
-        Hangup(client);
-        g_object_unref(client);
+    std::lock_guard<std::mutex> lock(clientsMutex_);
+    for (auto &[client, state] : clients_) {
+        if (state.cut) continue;
+        const uint64_t received = Received(state.fd);
+        // Counted from its last look while it played: since it connected if it never has.
+        const bool flood = received - state.received > kMaxHead;
+        if (!state.playing.empty()) state.received = received;
+        if (!flood && !(state.playing.empty() && state.idleSince < deadline)) continue;
+        if (flood && settings_.tls == nullptr) RefuseHead(state.fd);
+        shutdown(state.fd, SHUT_RDWR);
+        state.cut = true;
     }
 }
 
@@ -341,6 +381,19 @@ bool RtspServer::Listen(std::string *error) {
     gst_rtsp_server_set_service(server_, std::to_string(settings_.port).c_str());
     gst_rtsp_server_set_content_length_limit(server_, kMaxRequestBody);
     gst_rtsp_server_set_backlog(server_, kBacklog);
+    // Every connection is served on one thread of the pool, taken here so
+    // that idle and flooding connections are closed on it too: no connection
+    // is ever touched while another thread reads or closes it.
+    GstRTSPThreadPool *threads = gst_rtsp_server_get_thread_pool(server_);
+    gst_rtsp_thread_pool_set_max_threads(threads, 1);
+    GstRTSPContext asking{};
+    asking.server = server_;
+    clientThread_ = gst_rtsp_thread_pool_get_thread(threads, GST_RTSP_THREAD_TYPE_CLIENT, &asking);
+    g_object_unref(threads);
+    if (clientThread_ == nullptr) {
+        *error = "RTSP: no thread for its connections";
+        return false;
+    }
     if (settings_.users != nullptr || settings_.tls != nullptr) {
         auth_ = MakeRtspAuth(settings_.users);
         gst_rtsp_server_set_auth(server_, auth_);
@@ -352,23 +405,32 @@ bool RtspServer::Listen(std::string *error) {
         settings_.tls->OnReload([this](const std::string &pem) {
             std::string why;
             if (auth_ != nullptr && !SetRtspCertificate(auth_, pem, &why)) {
-                std::fprintf(stderr, "twincam-serve: %s\n", why.c_str());
+                Log("%s", why.c_str());
             }
         });
     }
     g_signal_connect(server_, "client-connected",
                      G_CALLBACK(+[](GstRTSPServer *, GstRTSPClient *c, RtspServer *self) { self->Connected(c); }), this);
     GError *failure = nullptr;
-    GSource *source = gst_rtsp_server_create_source(server_, nullptr, &failure);
-    if (source == nullptr) {
+    GSocket *socket = gst_rtsp_server_create_socket(server_, nullptr, &failure);
+    if (socket == nullptr) {
         *error = "--rtsp " + settings_.host + ":" + std::to_string(settings_.port) + ": " +
                  (failure ? failure->message : "cannot listen");
         if (failure) g_error_free(failure);
         return false;
     }
+    // Connections inherit a small receive buffer: RTSP clients send little,
+    // and a flood queued for accepting pins little of the kernel's memory.
+    setsockopt(g_socket_get_fd(socket), SOL_SOCKET, SO_RCVBUF, &kReceiveBuffer, sizeof kReceiveBuffer);
+    GSource *source = g_socket_create_source(socket, static_cast<GIOCondition>(G_IO_IN | G_IO_ERR | G_IO_HUP), nullptr);
+    g_source_set_callback(source, reinterpret_cast<GSourceFunc>(reinterpret_cast<void (*)()>(gst_rtsp_server_io_func)),
+                          g_object_ref(server_), g_object_unref);
     g_source_attach(source, context_);
     g_source_unref(source);
-    port_ = gst_rtsp_server_get_bound_port(server_);
+    GSocketAddress *local = g_socket_get_local_address(socket, nullptr);
+    port_ = local != nullptr ? g_inet_socket_address_get_port(G_INET_SOCKET_ADDRESS(local)) : settings_.port;
+    if (local != nullptr) g_object_unref(local);
+    g_object_unref(socket);
     return true;
 }
 
@@ -398,12 +460,11 @@ bool RtspServer::Start(std::string *error) {
     g_source_attach(expiry, context_);
     g_source_unref(expiry);
     g_object_unref(pool);
-    GSource *tick = g_timeout_source_new(100);
+    closer_ = g_timeout_source_new(100);
     g_source_set_callback(
-        tick, +[](gpointer self) -> gboolean { return static_cast<RtspServer *>(self)->CloseIdle(), G_SOURCE_CONTINUE; },
+        closer_, +[](gpointer self) -> gboolean { return static_cast<RtspServer *>(self)->CloseIdle(), G_SOURCE_CONTINUE; },
         this, nullptr);
-    g_source_attach(tick, context_);
-    g_source_unref(tick);
+    g_source_attach(closer_, context_);
     thread_ = std::thread([this] {
         g_main_context_push_thread_default(context_);
         g_main_loop_run(loop_);
@@ -412,27 +473,51 @@ bool RtspServer::Start(std::string *error) {
     return true;
 }
 
-void RtspServer::Stop() {
-    if (thread_.joinable()) {
-        // In the loop: every client goes, and with the last of its clients each media.
-        g_main_context_invoke(
-            context_,
-            +[](gpointer self) -> gboolean {
-                auto *server = static_cast<RtspServer *>(self);
-                // Unheard from now: a client's thread may report it closed after the server is gone.
-                gst_rtsp_server_client_filter(
-                    server->server_,
-                    +[](GstRTSPServer *, GstRTSPClient *client, gpointer self) {
-                        g_signal_handlers_disconnect_by_data(client, self);
-                        return GST_RTSP_FILTER_REMOVE;
-                    },
-                    server);
-                g_main_loop_quit(server->loop_);
-                return G_SOURCE_REMOVE;
+bool RtspServer::Answers(std::chrono::milliseconds timeout) const {
+    return serve::Answers(Probe{settings_.host, port_, "OPTIONS * RTSP/1.0\r\nCSeq: 1\r\n\r\n", "RTSP/1.0",
+                                settings_.tls != nullptr},
+                          timeout);
+}
+
+// On the connections' thread, and waits for it: every client goes (and with
+// the last of its clients each media), unheard from now on.
+void RtspServer::CloseAll() {
+    if (clientThread_ == nullptr) return;
+    {
+        // A read in progress ends at once rather than when its client stops sending.
+        std::lock_guard<std::mutex> lock(clientsMutex_);
+        for (auto &entry : clients_) shutdown(entry.second.fd, SHUT_RDWR);
+    }
+    std::promise<void> done;
+    auto close = [this, &done] {
+        gst_rtsp_server_client_filter(
+            server_,
+            +[](GstRTSPServer *, GstRTSPClient *client, gpointer self) {
+                g_signal_handlers_disconnect_by_data(client, self);
+                return GST_RTSP_FILTER_REMOVE;
             },
             this);
+        done.set_value();
+    };
+    g_main_context_invoke(
+        clientThread_->context, +[](gpointer f) -> gboolean { return (*static_cast<decltype(close) *>(f))(), G_SOURCE_REMOVE; },
+        &close);
+    done.get_future().wait();
+}
+
+void RtspServer::Stop() {
+    if (thread_.joinable()) {
+        g_main_context_invoke(
+            context_, +[](gpointer loop) -> gboolean { return g_main_loop_quit(static_cast<GMainLoop *>(loop)), G_SOURCE_REMOVE; },
+            loop_);
         thread_.join();
+        CloseAll();
     }
+    if (closer_ != nullptr) {
+        g_source_destroy(closer_);
+        g_source_unref(closer_);
+    }
+    closer_ = nullptr;
     if (server_ != nullptr) {
         // Sessions outlive their connections; ending them ends their media.
         GstRTSPSessionPool *pool = gst_rtsp_server_get_session_pool(server_);
@@ -443,6 +528,8 @@ void RtspServer::Stop() {
         server_ = nullptr;
         if (auth_ != nullptr) g_object_unref(auth_);
         auth_ = nullptr;
+        if (clientThread_ != nullptr) gst_rtsp_thread_stop(clientThread_);
+        clientThread_ = nullptr;
         // A client's thread may still be finishing a request, which can end
         // a media and call back into the cameras: wait until every one is done.
         gst_rtsp_thread_pool_cleanup();

@@ -2,8 +2,9 @@
 // camera, from the camera's one H.264 encoder (shared with the recorder),
 // attached while at least one client watches; each mount packetises it once
 // for all its clients. GStreamer's RTSP server runs on a main loop of its
-// own, which accepts connections (from a long queue) and enforces the
-// connection limits; one more thread serves every connection's requests.
+// own, which accepts connections (from a long queue), refuses those past the
+// limits and cuts idle and flooding ones; one more thread serves every
+// connection's requests.
 #ifndef TWINCAM_SERVE_RTSP_SERVER_H
 #define TWINCAM_SERVE_RTSP_SERVER_H
 
@@ -46,6 +47,7 @@ public:
     // Listens and serves every camera; false with *error.
     bool Start(std::string *error);
     int port() const override { return port_; }
+    bool Answers(std::chrono::milliseconds timeout) const override;
     // Closes every client, stops every encoder, and the loop.
     void Stop() override;
 
@@ -53,7 +55,9 @@ public:
 
 private:
     struct Client {
-        std::string address;
+        std::string address;  // empty for the watchdog's probe
+        int fd = -1;          // this server's own duplicate of its socket
+        bool cut = false;     // shut down, its thread closing it
         std::set<RtspMount *> playing;
         common::Clock::time_point idleSince;
         uint64_t received = 0;  // bytes from it, as the kernel counts them, at the last look while it played
@@ -61,11 +65,12 @@ private:
     bool Listen(std::string *error);
     void Mount(Channel *channel, GstRTSPMountPoints *mounts);
     void Connected(GstRTSPClient *client);
-    bool Admit(GstRTSPClient *client);  // false past the caps
+    bool Admit(GstRTSPClient *client, int fd);  // false past the caps
     bool MayPlay(GstRTSPClient *client);  // false past --max-clients viewers
     void Playing(GstRTSPClient *client, const char *path, bool playing);
     void Closed(GstRTSPClient *client);
     void CloseIdle();
+    void CloseAll();  // on the connections' thread
     RtspMount *MountAt(const char *path);  // by the request's path
     RtspMount *MountOf(int id);
 
@@ -76,6 +81,8 @@ private:
     GMainLoop *loop_ = nullptr;
     GstRTSPServer *server_ = nullptr;
     GstRTSPAuth *auth_ = nullptr;  // with sign-in or TLS
+    GstRTSPThread *clientThread_ = nullptr;  // serves every connection
+    GSource *closer_ = nullptr;              // CloseIdle's tick
     std::vector<std::unique_ptr<RtspMount>> mounts_;
     // Connections come on the loop's thread, their requests on the clients'
     // thread. Lock order: clientsMutex_ before a mount's mutex.

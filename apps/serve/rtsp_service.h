@@ -3,6 +3,7 @@
 #ifndef TWINCAM_SERVE_RTSP_SERVICE_H
 #define TWINCAM_SERVE_RTSP_SERVICE_H
 
+#include <chrono>
 #include <memory>
 #include <string>
 
@@ -17,6 +18,9 @@ namespace twincam::serve {
 class RtspService : public FrontEnd {
 public:
     virtual int port() const = 0;
+    // Whether an OPTIONS request on its port is answered within timeout.
+    virtual bool Answers(std::chrono::milliseconds timeout) const = 0;
+    const char *name() const override { return "RTSP"; }
 };
 
 // Serves every camera over RTSP as the options say. Nothing when --rtsp is

@@ -2,13 +2,14 @@
 #include <cstdio>
 
 #include "rtsp_service.h"
+#include "log.h"
 
 namespace twincam::serve {
 
 std::unique_ptr<RtspService> StartRtsp(const Options &opt, Channels &, SignIn *, TlsCredentials *, std::string *) {
     if (opt.rtspOn) {
-        std::fprintf(stderr, "twincam-serve: no RTSP: built without GStreamer's RTSP server "
-                             "(install libgstrtspserver-1.0-dev and build again)\n");
+        Log("no RTSP: built without GStreamer's RTSP server "
+                             "(install libgstrtspserver-1.0-dev and build again)");
     }
     return nullptr;
 }

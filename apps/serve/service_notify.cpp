@@ -8,6 +8,8 @@
 #include <systemd/sd-daemon.h>
 #endif
 
+#include "log.h"
+
 namespace twincam::serve {
 namespace {
 
@@ -30,8 +32,8 @@ Clock::duration PingEvery() {
 
 }  // namespace
 
-ServiceNotifier::ServiceNotifier(Channels &channels, Clock::duration stuckLimit, std::function<bool()> answers)
-    : channels_(channels), stuckLimit_(stuckLimit), answers_(std::move(answers)) {}
+ServiceNotifier::ServiceNotifier(Channels &channels, Clock::duration stuckLimit, std::vector<Probe> probes)
+    : channels_(channels), stuckLimit_(stuckLimit), probes_(std::move(probes)) {}
 
 std::string ServiceNotifier::Status() {
     std::string status = "STATUS=";
@@ -58,15 +60,18 @@ void ServiceNotifier::Ready() {
 bool ServiceNotifier::Healthy() {
     Clock::duration stuckFor{};
     const int stuck = channels_.Stuck(stuckLimit_, &stuckFor);
-    const bool answers = stuck < 0 && answers_();
-    if (stuck >= 0 && !saidUnhealthy_) {
-        std::fprintf(stderr, "twincam-serve: camera %d has been inside one library call for %.1f s: no more "
-                     "watchdog pings, so that the service manager restarts the server\n",
-                     stuck, std::chrono::duration<double>(stuckFor).count());
-    } else if (stuck < 0 && !answers && !saidUnhealthy_) {
-        std::fprintf(stderr, "twincam-serve: the HTTP side does not answer: no watchdog ping\n");
+    const Probe *silent = nullptr;
+    for (const Probe &probe : probes_) {
+        if (stuck < 0 && silent == nullptr && !probe.answers()) silent = &probe;
     }
-    saidUnhealthy_ = stuck >= 0 || !answers;
+    if (stuck >= 0 && !saidUnhealthy_) {
+        Log("camera %d has been inside one library call for %.1f s: no more watchdog pings, so that the service "
+            "manager restarts the server",
+            stuck, std::chrono::duration<double>(stuckFor).count());
+    } else if (silent != nullptr && !saidUnhealthy_) {
+        Log("%s does not answer on its port: no watchdog ping", silent->name.c_str());
+    }
+    saidUnhealthy_ = stuck >= 0 || silent != nullptr;
     return !saidUnhealthy_;
 }
 

@@ -1,4 +1,5 @@
 #include "sign_in.h"
+#include "log.h"
 
 #include <cstdio>
 
@@ -53,8 +54,8 @@ SignIn::Result SignIn::Checked(const std::string &address, bool right) {
     Address &seen = addresses_[address];
     if (seen.failures == 0 || now - seen.windowStart >= kWindow) seen = Address{now, 0};
     if (++seen.failures == kMaxFailures) {
-        std::fprintf(stderr, "twincam-serve: %d failed sign-ins from %s within a minute: refusing it until %lld s "
-                     "from now\n", kMaxFailures, address.c_str(),
+        Log("%d failed sign-ins from %s within a minute: refusing it until %lld s "
+                     "from now", kMaxFailures, address.c_str(),
                      static_cast<long long>(std::chrono::duration_cast<std::chrono::seconds>(
                                                 seen.windowStart + kWindow - now).count()));
     }

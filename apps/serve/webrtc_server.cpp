@@ -19,6 +19,7 @@
 #include "gst_frames.h"
 #include "router.h"
 #include "webrtc_offer.h"
+#include "log.h"
 
 namespace twincam::serve {
 
@@ -161,7 +162,7 @@ void WebRtcServer::Peer::Answer(Reply reply) {
 
 // Answer marks the session failed, for the housekeeper to end.
 void WebRtcServer::Peer::Fail(int status, const std::string &why) {
-    std::fprintf(stderr, "twincam-serve: WebRTC session of camera %d: %s\n", feed->channel->id(), why.c_str());
+    Log("WebRTC session of camera %d: %s", feed->channel->id(), why.c_str());
     Answer(Text(status, why + "\n"));
 }
 
@@ -252,7 +253,7 @@ void WebRtcServer::Feed::Join(const std::shared_ptr<Peer> &peer) {
                                " mtu=1200 config-interval=0 aggregate-mode=zero-latency ! appsink name=sink sync=false";
     GstElement *made = gst_parse_launch(launch.c_str(), &error);
     if (error != nullptr) {
-        std::fprintf(stderr, "twincam-serve: camera %d: WebRTC's packetiser cannot be made: %s\n", channel->id(),
+        Log("camera %d: WebRTC's packetiser cannot be made: %s", channel->id(),
                      error->message);
         g_error_free(error);
         if (made != nullptr) gst_object_unref(made);
@@ -453,7 +454,7 @@ void HearReports(const PeerRef &peer) {
                               Hold(peer), ReleaseClosure, GConnectFlags{});
         g_object_unref(session);
     } else {
-        std::fprintf(stderr, "twincam-serve: WebRTC: a session's reports cannot be heard; it ends only with DELETE\n");
+        Log("WebRTC: a session's reports cannot be heard; it ends only with DELETE");
     }
     if (rtpbin != nullptr) gst_object_unref(rtpbin);
 }
@@ -631,7 +632,7 @@ std::unique_ptr<WebRtcService> StartWebRtc(const Options &opt, Channels &channel
     auto server = std::make_unique<WebRtcServer>(
         channels, WebRtcServer::Settings{opt.host, opt.stun, opt.webrtcMinPort, opt.webrtcMaxPort});
     if (std::string why; !server->Start(&why)) {
-        std::fprintf(stderr, "twincam-serve: no WebRTC, the page plays MJPEG: %s; or start with --webrtc off\n",
+        Log("no WebRTC, the page plays MJPEG: %s; or start with --webrtc off",
                      why.c_str());
         return nullptr;
     }

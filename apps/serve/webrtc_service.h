@@ -18,6 +18,7 @@ struct Reply;
 
 class WebRtcService : public FrontEnd {
 public:
+    const char *name() const override { return "WebRTC"; }
     // The reply to an offer, called once, on any thread (or before Offer returns).
     using Answered = std::function<void(Reply)>;
     // A session of channel's camera for the SDP offer: 201 with the answer

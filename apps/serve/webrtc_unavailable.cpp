@@ -2,13 +2,14 @@
 #include <cstdio>
 
 #include "webrtc_service.h"
+#include "log.h"
 
 namespace twincam::serve {
 
 std::unique_ptr<WebRtcService> StartWebRtc(const Options &opt, Channels &, std::string *) {
     if (opt.webrtcOn) {
-        std::fprintf(stderr, "twincam-serve: no WebRTC, the page plays MJPEG: built without GStreamer's WebRTC "
-                             "(install libgstreamer-plugins-bad1.0-dev and libnice-dev and build again)\n");
+        Log("no WebRTC, the page plays MJPEG: built without GStreamer's WebRTC "
+                             "(install libgstreamer-plugins-bad1.0-dev and libnice-dev and build again)");
     }
     return nullptr;
 }

@@ -11,10 +11,11 @@ TOOL = os.environ["TWINCAM_SERVE_TOOL"]
 def start(*args, schemes=("http",), env=None):
     """The server with args, once it has printed an address for each scheme:
     the process and the ports by scheme. Its log goes to a file (a pipe
-    nobody reads could fill and stall it), read with log(proc)."""
+    nobody reads could fill and stall it), read with log(proc). A GLib or
+    GStreamer critical ends it: the test fails on the server gone."""
     errors = tempfile.TemporaryFile("w+")
     proc = subprocess.Popen([TOOL, "--listen", "127.0.0.1:0", *args], stdout=subprocess.PIPE, stderr=errors,
-                            text=True, env={**os.environ, "TWINCAM_SIM_PACE": "1", **(env or {})})
+                            text=True, env={**os.environ, "TWINCAM_SIM_PACE": "1", "G_DEBUG": "fatal-criticals", **(env or {})})
     proc.log = errors
     ports = {}
     for line in proc.stdout:

@@ -267,7 +267,11 @@ TEST_F(CaptureTool, PairWritesMatchedFramesNamedByPair) {
     Result r = Tool({"--pair", "--frames", "8", "--size", "160x120", "--format", "nv12", "--output", out.string()},
                     {"TWINCAM_SIM_PACE=1", "TWINCAM_SIM_PHASE_1=6", "TWINCAM_SIM_FAULTS=read@10=drop"});
     ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_NE(r.out.find("pairs: 8 matched, 1 frames unmatched; skew ms median"), std::string::npos) << r.out;
+    // The dropped frame leaves its partner unmatched; a read delayed by a busy machine may leave more.
+    std::smatch pairs;
+    ASSERT_TRUE(std::regex_search(r.out, pairs, std::regex("pairs: 8 matched, (\\d+) frames unmatched; skew ms median")))
+        << r.out;
+    EXPECT_GE(std::stoi(pairs[1].str()), 1) << r.out;
     EXPECT_EQ(Files(out), 16u);
     for (int c = 0; c < 2; ++c) {
         long long last = -1;

@@ -1,7 +1,10 @@
 """twincam-serve on a hostile network: an attacker on 127.0.0.2 holds idle
 RTSP connections, trickles requests, sends garbage and an oversized head
-while viewers on 127.0.0.1 play; a spray of wrong passwords is throttled on
-HTTP and RTSP while the right password still works."""
+while viewers on 127.0.0.1 play; the same and 2 MB header lines on a
+machine whose cores are busy leave no thread spinning and a prompt stop; a
+spray of wrong passwords is throttled on HTTP and RTSP while the right
+password still works; a front end whose stop hangs is named, and the server
+ends all the same."""
 import base64
 import os
 import re
@@ -21,9 +24,9 @@ if not shutil.which("ffmpeg") or not shutil.which("htpasswd"):
     pytest.skip("apt-get install ffmpeg apache2-utils", allow_module_level=True)
 
 
-def start(*args):
+def start(*args, env=None):
     proc, ports = serve_support.start("--rtsp", "127.0.0.1:0", "--size", "320x240", "--camera", "0", "--webrtc", "off",
-                                      *args, schemes=("http", "rtsp"))
+                                      *args, schemes=("http", "rtsp"), env=env)
     return proc, ports["http"], ports["rtsp"]
 
 
@@ -281,3 +284,17 @@ def test_an_attack_on_a_loaded_machine_leaves_no_busy_thread_and_a_prompt_stop()
         proc.wait()
     log = serve_support.log(proc)
     assert "CRITICAL" not in log, log[-2000:]
+
+
+def test_a_front_end_whose_stop_hangs_is_named_and_the_server_still_ends_within_5_s():
+    proc, _, _ = start(env={"TWINCAM_SERVE_TEST_HANG_STOP": "RTSP"})
+    time.sleep(1)
+    proc.terminate()
+    asked = time.monotonic()
+    try:
+        code = proc.wait(10)
+    finally:
+        proc.kill()
+    assert time.monotonic() - asked < 5
+    assert code == 1
+    assert "the RTSP front end did not stop within 3 s" in serve_support.log(proc)

@@ -161,7 +161,10 @@ protected:
         }
         argv.insert(argv.end(), args.begin(), args.end());
         fs::remove(dir_ / "stdout");  // a server started before must not be taken for this one
-        pid_ = twincam::test::Spawn(argv, dir_, env);
+        // A GLib or GStreamer critical is a fault: it ends the server, and the test with it.
+        std::vector<std::string> environment = env;
+        environment.push_back("G_DEBUG=fatal-criticals");
+        pid_ = twincam::test::Spawn(argv, dir_, environment);
         static const std::regex url("http://([0-9.]+):(\\d+)/"), rtsp("rtsp://[0-9.]+:(\\d+)/");
         for (int i = 0; i < 100; ++i) {
             std::smatch m, r;
@@ -184,6 +187,7 @@ protected:
         pid_ = -1;
         const std::string err = Slurp(dir_ / "stderr");
         EXPECT_EQ(err.find("never freed"), std::string::npos) << err;
+        EXPECT_EQ(err.find("-CRITICAL **"), std::string::npos) << err;
         EXPECT_NE(Slurp(dir_ / "stdout").find("twincam-serve: stopped"), std::string::npos);
     }
     long StatsFigure(httplib::Client &client, const std::string &name) {
@@ -734,40 +738,70 @@ TEST_F(Serve, CameraMissingAtStartIsServedOnceItAppears) {
     EXPECT_EQ(Metric(client, "twincam_camera_up{camera=\"1\"}"), 1);
 }
 
+// The service manager's end of the notification socket: what the server
+// says, with the time since it said READY=1.
+class NotifySocket {
+public:
+    explicit NotifySocket(const fs::path &path) : path_(path) {
+        fd_ = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+        sockaddr_un addr{};
+        addr.sun_family = AF_UNIX;
+        std::strncpy(addr.sun_path, path.c_str(), sizeof addr.sun_path - 1);
+        EXPECT_EQ(bind(fd_, reinterpret_cast<sockaddr *>(&addr), sizeof addr), 0);
+        timeval timeout{0, 100000};
+        setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+    }
+    ~NotifySocket() { close(fd_); }
+    std::string env() const { return "NOTIFY_SOCKET=" + path_.string(); }
+
+    // What it says until `after` past READY=1 (20 s at most).
+    std::vector<std::pair<std::string, double>> Listen(std::chrono::seconds after) {
+        std::vector<std::pair<std::string, double>> said;
+        Clock::time_point ready{};
+        const Clock::time_point start = Clock::now();
+        while (Clock::now() - start < std::chrono::seconds(20) && (ready == Clock::time_point{} || Clock::now() - ready < after)) {
+            char message[512];
+            const ssize_t n = recv(fd_, message, sizeof message, 0);
+            if (n <= 0) continue;
+            const std::string text(message, static_cast<size_t>(n));
+            if (text.rfind("READY=1", 0) == 0) ready = Clock::now();
+            said.emplace_back(text, std::chrono::duration<double>(Clock::now() - ready).count());
+        }
+        return said;
+    }
+    static std::vector<double> Pings(const std::vector<std::pair<std::string, double>> &said) {
+        std::vector<double> pings;
+        for (const auto &[text, at] : said) {
+            if (text == "WATCHDOG=1") pings.push_back(at);
+        }
+        return pings;
+    }
+    // Whether STOPPING=1 came among what is left.
+    bool SaidStopping() {
+        char message[64];
+        bool stopping = false;
+        for (ssize_t n; (n = recv(fd_, message, sizeof message, 0)) > 0;) stopping |= std::string(message, static_cast<size_t>(n)) == "STOPPING=1";
+        return stopping;
+    }
+
+private:
+    fs::path path_;
+    int fd_ = -1;
+};
+
 // The service manager's side, through a notification socket of the test's
 // own: READY, the cameras' state, watchdog pings twice a period while
 // healthy; none once a read hangs in the library; and SIGTERM still ends
 // the server within 5 s, naming the camera stuck.
 TEST_F(Serve, WatchdogPingsStopWhenAReadHangsAndSigtermStillEndsIt) {
-    const fs::path socketPath = dir_ / "notify";
-    const int sock = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    sockaddr_un addr{};
-    addr.sun_family = AF_UNIX;
-    std::strncpy(addr.sun_path, socketPath.c_str(), sizeof addr.sun_path - 1);
-    ASSERT_EQ(bind(sock, reinterpret_cast<sockaddr *>(&addr), sizeof addr), 0);
-    timeval timeout{0, 100000};
-    setsockopt(sock, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+    NotifySocket notify(dir_ / "notify");
     // The 60th read, 2 s in, never returns.
     Start({"--camera", "0"}, true, "640x480",
-          {"TWINCAM_SIM_PACE=1", "NOTIFY_SOCKET=" + socketPath.string(), "WATCHDOG_USEC=1000000",
-           "TWINCAM_SIM_FAULTS=read@60=hang"});
-    std::vector<std::pair<std::string, double>> said;
-    Clock::time_point ready{};
-    const Clock::time_point start = Clock::now();
-    while (Clock::now() - start < std::chrono::seconds(20) && (ready == Clock::time_point{} || Clock::now() - ready < std::chrono::seconds(8))) {
-        char message[512];
-        const ssize_t n = recv(sock, message, sizeof message, 0);
-        if (n <= 0) continue;
-        const std::string text(message, static_cast<size_t>(n));
-        if (text.rfind("READY=1", 0) == 0) ready = Clock::now();
-        said.emplace_back(text, std::chrono::duration<double>(Clock::now() - ready).count());
-    }
+          {"TWINCAM_SIM_PACE=1", notify.env(), "WATCHDOG_USEC=1000000", "TWINCAM_SIM_FAULTS=read@60=hang"});
+    const auto said = notify.Listen(std::chrono::seconds(8));
     ASSERT_FALSE(said.empty());
     EXPECT_EQ(said.front().first.rfind("READY=1\nSTATUS=camera 0 delivering", 0), 0u) << said.front().first;
-    std::vector<double> pings;
-    for (const auto &[text, at] : said) {
-        if (text == "WATCHDOG=1") pings.push_back(at);
-    }
+    const std::vector<double> pings = NotifySocket::Pings(said);
     ASSERT_GE(pings.size(), 2u) << "pings while healthy";
     EXPECT_LT(pings[1] - pings[0], 0.8) << "twice a period";
     EXPECT_LT(pings.back(), 5.5) << "none once the read hung past the limit";
@@ -778,11 +812,31 @@ TEST_F(Serve, WatchdogPingsStopWhenAReadHangsAndSigtermStillEndsIt) {
     EXPECT_LT(Clock::now() - asked, std::chrono::seconds(5));
     pid_ = -1;
     EXPECT_NE(Slurp(dir_ / "stderr").find("camera 0 has been stuck inside a library call"), std::string::npos);
-    char message[64];
-    bool stopping = false;
-    for (ssize_t n; (n = recv(sock, message, sizeof message, 0)) > 0;) stopping |= std::string(message, static_cast<size_t>(n)) == "STOPPING=1";
-    EXPECT_TRUE(stopping);
-    close(sock);
+    EXPECT_TRUE(notify.SaidStopping());
+}
+
+// The watchdog asks HTTP and RTSP on their ports; its own connections pass
+// the per-address limits, so a client holding every connection its address
+// may have (here, loopback's too) does not stop the pings.
+TEST_F(Serve, WatchdogProbesBothPortsPastTheirPerAddressLimits) {
+    NotifySocket notify(dir_ / "notify");
+    const int port = Start({"--camera", "0", "--max-per-address", "2", "--head-timeout", "30", "--idle-timeout", "30"},
+                           true, "320x240", {"TWINCAM_SIM_PACE=1", notify.env(), "WATCHDOG_USEC=1000000"});
+    std::vector<int> held;
+    for (int p : {port, rtspPort_}) {
+        for (int n = 0; n < 2; ++n) held.push_back(Connect(p));
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    const int refused = Connect(rtspPort_);
+    EXPECT_TRUE(ClosedByServer(refused)) << "the limit holds for everyone else";
+    close(refused);
+    const std::vector<double> pings = NotifySocket::Pings(notify.Listen(std::chrono::seconds(4)));
+    ASSERT_GE(pings.size(), 2u);
+    EXPECT_GT(pings.back(), 3.0) << "pings go on while both ports are full for loopback";
+    for (int fd : held) {
+        EXPECT_TRUE(OpenNow(fd));
+        close(fd);
+    }
 }
 
 // The recorded segments of a camera, oldest first (their names sort in
@@ -848,6 +902,13 @@ TEST_F(Serve, RecordsSegmentsThatPlayInOrderFromTheOneEncoder) {
     for (size_t n = 1; n < stamps.size(); ++n) ASSERT_GT(stamps[n].second, stamps[n - 1].second) << "frame " << n;
     for (size_t k = 1; k + 1 < starts.size(); ++k) {
         EXPECT_EQ(stamps[starts[k]].second, stamps[starts[k] - 1].second + 1) << "nothing lost or repeated between segments";
+    }
+    // Each whole segment lasts the length asked (3 s at 30 fps, by the camera's own count of frames),
+    // cut at the first key frame from there: less than a key-frame interval (1 s) and a frame more.
+    for (size_t k = 0; k + 1 < starts.size(); ++k) {
+        const long frames = stamps[starts[k + 1]].second - stamps[starts[k]].second;
+        EXPECT_GE(frames, 3 * 30) << "segment " << k;
+        EXPECT_LT(frames, 4 * 30 + 1) << "segment " << k;
     }
 }
 

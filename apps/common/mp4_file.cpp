@@ -54,10 +54,14 @@ std::string Mp4FileDescription(const std::string &location, GstClockTime segment
     if (segment == 0) {
         return "mp4mux " + fragments + " ! filesink name=file buffer-mode=unbuffered location=\"" + location + "\"";
     }
+    return Mp4PiecesDescription(location) + " max-size-time=" + std::to_string(segment);
+}
+
+std::string Mp4PiecesDescription(const std::string &location) {
     // Each piece gets a muxer and a file of its own, made as the single file's are.
-    return "splitmuxsink name=file async-finalize=true muxer-factory=mp4mux muxer-properties=\"properties," +
-           fragments + "\" sink-factory=filesink sink-properties=\"properties,buffer-mode=2\" max-size-time=" +
-           std::to_string(segment) + " location=\"" + location + "\"";
+    return "splitmuxsink name=file async-finalize=true muxer-factory=mp4mux muxer-properties=\"properties,fragment-duration=" +
+           std::to_string(kFragmentMs) + "\" sink-factory=filesink sink-properties=\"properties,buffer-mode=2\" location=\"" +
+           location + "\"";
 }
 
 Mp4Saved::Mp4Saved(GstElement *pipeline) {

@@ -19,6 +19,9 @@ namespace twincam::common {
 // The end of a pipeline description after h264parse: one file at location,
 // or (segment > 0) pieces of that length named by the location's %05d.
 std::string Mp4FileDescription(const std::string &location, GstClockTime segment);
+// Pieces named as above, cut only where the caller asks the element named
+// "file" (its "split-at-running-time": at the first key frame from then on).
+std::string Mp4PiecesDescription(const std::string &location);
 
 // Watches the file end of a pipeline made with Mp4FileDescription for what
 // reaches the disk; made before the pipeline plays. A file whose name

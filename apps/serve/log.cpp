@@ -17,12 +17,16 @@ constexpr size_t kKinds = 256;
 
 bool LogLimit::Admit(const std::string &kind, const std::string &line, Clock::time_point now) {
     if (kinds_.size() >= kKinds && kinds_.count(kind) == 0) Forget(now);
-    Kind &k = kinds_.try_emplace(kind, Kind{now, 0, 0, {}}).first->second;
-    if (now - k.since >= kWindow) {
-        // A kind that was held back stays held back while it keeps coming; its count is said once a minute.
-        if (k.held == 0) k.written = 0;
+    Kind &k = kinds_.try_emplace(kind, Kind{now, now, 0, 0, {}}).first->second;
+    if (now - k.seen >= kWindow) {
+        k.written = 0;  // quiet for a minute: a fresh start
+        k.since = now;
+    } else if (now - k.since >= kWindow && k.held == 0) {
+        k.written = 0;  // within its burst for a whole minute: a fresh minute
         k.since = now;
     }
+    // Held back, it stays held back while it keeps coming: Flush says its count once a minute.
+    k.seen = now;
     if (k.written < kBurst) {
         ++k.written;
         return true;
@@ -48,7 +52,7 @@ std::vector<std::pair<std::string, long>> LogLimit::Flush(Clock::time_point now,
 // Kinds quiet for a minute go; if none is, the table starts afresh (counts already said stay counted).
 void LogLimit::Forget(Clock::time_point now) {
     for (auto it = kinds_.begin(); it != kinds_.end();) {
-        it = it->second.held == 0 && now - it->second.since >= kWindow ? kinds_.erase(it) : std::next(it);
+        it = it->second.held == 0 && now - it->second.seen >= kWindow ? kinds_.erase(it) : std::next(it);
     }
     if (kinds_.size() >= kKinds) kinds_.clear();
 }

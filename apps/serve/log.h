@@ -42,7 +42,7 @@ public:
 
 private:
     struct Kind {
-        Clock::time_point since;
+        Clock::time_point since, seen;  // its minute's start, and its last line
         int written = 0;
         long held = 0;
         std::string last;  // held back

@@ -37,7 +37,8 @@ double FreeFraction(const std::string &dir) {
 // told to end and are finishing their last segment.
 struct Recorder::Track {
     struct Run {
-        GstElement *pipeline = nullptr, *source = nullptr;
+        GstElement *pipeline = nullptr, *source = nullptr, *splitter = nullptr;
+        GstClockTime nextCut = 0;  // a segment ends at the first key frame from here on
         std::unique_ptr<common::Mp4Saved> saved;
         Clock::time_point epoch{}, endedAt{};
         WallClock::time_point wall{};  // the wall clock at epoch
@@ -70,6 +71,7 @@ Recorder::Track::Run::~Run() {
     if (pipeline == nullptr) return;
     gst_element_set_state(pipeline, GST_STATE_NULL);
     saved.reset();
+    gst_object_unref(splitter);
     gst_object_unref(source);
     gst_object_unref(pipeline);
 }
@@ -87,9 +89,16 @@ void Recorder::Track::Take(const EncodedFrame &f) {
             return;
         }
     }
-    GstBuffer *buffer = gst_buffer_copy(f.buffer);  // the same memory, times of its own
-    GST_BUFFER_PTS(buffer) = GST_BUFFER_DTS(buffer) =
+    const auto pts =
         static_cast<GstClockTime>(std::chrono::duration_cast<std::chrono::nanoseconds>(f.readAt - run->epoch).count());
+    if (f.key && pts >= run->nextCut) {
+        // This key frame starts a segment (the run's first, or the cut asked
+        // for): the next is asked for a whole segment on, so none is shorter.
+        run->nextCut = pts + static_cast<GstClockTime>(recorder->settings_.segmentSeconds) * GST_SECOND;
+        g_signal_emit_by_name(run->splitter, "split-at-running-time", run->nextCut);
+    }
+    GstBuffer *buffer = gst_buffer_copy(f.buffer);  // the same memory, times of its own
+    GST_BUFFER_PTS(buffer) = GST_BUFFER_DTS(buffer) = pts;
     gst_app_src_push_buffer(GST_APP_SRC(run->source), buffer);
 }
 
@@ -102,9 +111,8 @@ gchar *Recorder::Track::Name(GstSample *first, Run *r) {
 }
 
 std::string Recorder::Track::StartRun(const EncodedFrame &first) {
-    const GstClockTime segment = static_cast<GstClockTime>(recorder->settings_.segmentSeconds) * GST_SECOND;
-    const std::string launch = "appsrc name=src ! h264parse ! " +
-                               common::Mp4FileDescription((fs::path(folder) / "%05d.mp4").string(), segment);
+    const std::string launch =
+        "appsrc name=src ! h264parse ! " + common::Mp4PiecesDescription((fs::path(folder) / "%05d.mp4").string());
     GError *error = nullptr;
     auto r = std::make_unique<Run>();
     r->pipeline = gst_parse_launch(launch.c_str(), &error);
@@ -117,13 +125,12 @@ std::string Recorder::Track::StartRun(const EncodedFrame &first) {
     }
     r->source = gst_bin_get_by_name(GST_BIN(r->pipeline), "src");
     r->saved = std::make_unique<common::Mp4Saved>(r->pipeline);
-    GstElement *splitter = gst_bin_get_by_name(GST_BIN(r->pipeline), "file");
-    g_signal_connect(splitter, "format-location-full",
+    r->splitter = gst_bin_get_by_name(GST_BIN(r->pipeline), "file");
+    g_signal_connect(r->splitter, "format-location-full",
                      G_CALLBACK(+[](GstElement *, guint, GstSample *sample, Run *run) {
                          return static_cast<Track *>(g_object_get_data(G_OBJECT(run->pipeline), "track"))->Name(sample, run);
                      }),
                      r.get());
-    gst_object_unref(splitter);
     g_object_set_data(G_OBJECT(r->pipeline), "track", this);
     g_object_set(r->source, "caps", first.caps, "format", GST_FORMAT_TIME, "max-buffers", kQueuedFrames, "max-bytes",
                  guint64{0}, "leaky-type", GST_APP_LEAKY_TYPE_UPSTREAM, nullptr);
@@ -152,9 +159,17 @@ bool Recorder::Track::Check() {
     bool spaceShort = false;
     if (run != nullptr) {
         if (const std::string error = common::BusError(run->pipeline, 0); !error.empty()) {
-            if (error != lastError) Log("recording camera %d: %s", channel->id(), error.c_str());
-            lastError = error;
             spaceShort = error.find("space") != std::string::npos;
+            const std::string file = run->saved->Location();
+            if (error != lastError && spaceShort) {
+                Log("recording camera %d: the disk is full (writing %s): deleting the oldest segments to make room; "
+                    "recording goes on at the next key frame",
+                    channel->id(), file.c_str());
+            } else if (error != lastError) {
+                Log("recording camera %d: writing %s failed (%s); trying again at the next key frame", channel->id(),
+                    file.c_str(), error.c_str());
+            }
+            lastError = error;
             bytesDone += run->saved->Bytes();
             run.reset();
             failed = true;

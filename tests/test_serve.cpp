@@ -912,6 +912,30 @@ TEST_F(Serve, RecordsSegmentsThatPlayInOrderFromTheOneEncoder) {
     }
 }
 
+// A full disk while recording is said once, naming the file and what the
+// server does about it, and the server goes on serving.
+TEST_F(Serve, RecordingOnAFullDiskSaysWhichFileAndGoesOn) {
+    const fs::path full = dir_ / "full";
+    fs::create_directories(full);
+    if (std::system(("mount -t tmpfs -o size=1m tmpfs " + full.string() + " 2>/dev/null").c_str()) != 0) {
+        GTEST_SKIP() << "cannot mount a small tmpfs here (needs root): the full disk is not tried";
+    }
+    const int port = Start({"--camera", "0", "--record", full.string(), "--bitrate", "8000"}, true, "1280x720",
+                           {"TWINCAM_SIM_PACE=1"});
+    std::string err;
+    for (int i = 0; i < 200 && err.find("the disk is full") == std::string::npos; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        err = Slurp(dir_ / "stderr");
+    }
+    EXPECT_NE(err.find("recording camera 0: the disk is full (writing " + (full / "cam0").string() + "/"), std::string::npos)
+        << err;
+    EXPECT_EQ(err.find("sink"), std::string::npos) << "no element's name: " << err;
+    httplib::Client client("127.0.0.1", port);
+    EXPECT_EQ(client.Get("/snapshot/0.jpg")->status, 200) << "still serving";
+    Stop();
+    std::system(("umount " + full.string()).c_str());
+}
+
 // The oldest segments go by age, then by size; the one being written stays.
 TEST_F(Serve, RecordingKeepsWithinItsAgeAndSize) {
     const fs::path rec = dir_ / "rec";

@@ -2,8 +2,8 @@
 
 #include <cstdio>
 
-#include "no_signal.h"
 #include "log.h"
+#include "no_signal.h"
 
 namespace twincam::serve {
 namespace {

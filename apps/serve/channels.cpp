@@ -1,8 +1,9 @@
 #include "channels.h"
-#include "log.h"
 
 #include <cstdio>
 #include <utility>
+
+#include "log.h"
 
 namespace twincam::serve {
 

@@ -21,7 +21,6 @@
 #include "service_notify.h"
 #include "stop_within.h"
 #include "webrtc_service.h"
-#include "log.h"
 
 using namespace twincam::serve;
 using namespace twincam::common;

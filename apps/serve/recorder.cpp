@@ -10,8 +10,8 @@
 #include <filesystem>
 
 #include "gst_frames.h"
-#include "mp4_file.h"
 #include "log.h"
+#include "mp4_file.h"
 
 namespace twincam::serve {
 namespace {

@@ -1,8 +1,8 @@
 #include "rtsp_server.h"
 
 #include <gst/app/gstappsrc.h>
-#include <linux/tcp.h>
 #include <fcntl.h>
+#include <linux/tcp.h>
 #include <netinet/in.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
@@ -18,8 +18,8 @@
 
 #include "gst_frames.h"
 #include "health_probe.h"
-#include "rtsp_auth.h"
 #include "log.h"
+#include "rtsp_auth.h"
 
 namespace twincam::serve {
 
@@ -261,7 +261,7 @@ void RefuseHead(int fd) {
     (void)!send(fd, kRefusal, sizeof kRefusal - 1, MSG_DONTWAIT | MSG_NOSIGNAL);
 }
 
-// The peer's address of a socket, as the probe's check takes it.
+// Whether a socket's peer is the watchdog's probe.
 bool IsProbeSocket(int fd) {
     sockaddr_storage peer{};
     socklen_t size = sizeof peer;

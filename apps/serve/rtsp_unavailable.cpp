@@ -1,8 +1,8 @@
 // Built where GStreamer's RTSP server was not found.
 #include <cstdio>
 
-#include "rtsp_service.h"
 #include "log.h"
+#include "rtsp_service.h"
 
 namespace twincam::serve {
 

@@ -17,9 +17,9 @@
 #include <utility>
 
 #include "gst_frames.h"
+#include "log.h"
 #include "router.h"
 #include "webrtc_offer.h"
-#include "log.h"
 
 namespace twincam::serve {
 

@@ -1,8 +1,8 @@
 // Built where GStreamer's WebRTC was not found.
 #include <cstdio>
 
-#include "webrtc_service.h"
 #include "log.h"
+#include "webrtc_service.h"
 
 namespace twincam::serve {
 

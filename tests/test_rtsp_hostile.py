@@ -50,24 +50,30 @@ def ask(port, request, source):
 
 
 class Attacker:
-    """Idle connections kept at 40 (more than one address may hold), requests
-    trickled a byte at a time, and garbage, until stopped."""
+    """From 127.0.0.2 until ended: idle connections kept at `idle` (more than
+    one address may hold; those the server closes are opened again), with
+    half_heads a third of them holding half a request head; and each of
+    `senders` (called with the attacker) in a thread of its own."""
 
-    def __init__(self, port):
-        self.port, self.stop, self.idle = port, threading.Event(), []
-        self.threads = [threading.Thread(target=f) for f in (self.hold, self.trickle, self.garbage)]
+    def __init__(self, port, senders, idle=40, half_heads=False):
+        self.port, self.stop, self.idle, self.count, self.half_heads = port, threading.Event(), [], idle, half_heads
+        self.threads = [threading.Thread(target=self.hold, daemon=True)] + [
+            threading.Thread(target=f, args=(self,), daemon=True) for f in senders]
         for t in self.threads:
             t.start()
 
     def hold(self):
         while not self.stop.is_set():
             self.idle = [s for s in self.idle if s.fileno() >= 0]
-            while len(self.idle) < 40:
+            for n in range(self.count - len(self.idle)):
                 try:
-                    self.idle.append(connect(self.port))
+                    s = connect(self.port, timeout=1)
+                    if self.half_heads and n % 3 == 0:
+                        s.send(b"OPTIONS rtsp://127.0.0.1/cam0 RTSP/1.0\r\nCSeq: 1\r\nUser-")
+                    self.idle.append(s)
                 except OSError:
                     break
-            time.sleep(0.5)
+            self.stop.wait(0.5)
             for s in list(self.idle):  # closed by the server: open another
                 try:
                     s.setblocking(False)
@@ -78,27 +84,6 @@ class Attacker:
                 except OSError:
                     s.close()
 
-    def trickle(self):
-        request = b"DESCRIBE rtsp://127.0.0.1/cam0 RTSP/1.0\r\nCSeq: 1\r\n" + b"X-Slow: y\r\n" * 100
-        while not self.stop.is_set():
-            try:
-                with connect(self.port) as s:
-                    for byte in request:
-                        if self.stop.wait(0.2):
-                            return
-                        s.send(bytes([byte]))
-            except OSError:
-                pass
-
-    def garbage(self):
-        while not self.stop.wait(0.1):
-            try:
-                with connect(self.port, timeout=1) as s:
-                    s.sendall(os.urandom(2000))
-                    s.recv(100)
-            except OSError:
-                pass
-
     def end(self):
         self.stop.set()
         for t in self.threads:
@@ -107,10 +92,46 @@ class Attacker:
             s.close()
 
 
+def trickle(attacker):
+    """A request head a byte at a time."""
+    request = b"DESCRIBE rtsp://127.0.0.1/cam0 RTSP/1.0\r\nCSeq: 1\r\n" + b"X-Slow: y\r\n" * 100
+    while not attacker.stop.is_set():
+        try:
+            with connect(attacker.port) as s:
+                for byte in request:
+                    if attacker.stop.wait(0.2):
+                        return
+                    s.send(bytes([byte]))
+        except OSError:
+            pass
+
+
+def sending(payload, every, answered=False):
+    """A sender of payload() on a connection of its own every so often,
+    closed at once or once answered."""
+    def send(attacker):
+        while not attacker.stop.wait(every):
+            try:
+                with connect(attacker.port, timeout=1) as s:
+                    s.sendall(payload())
+                    if answered:
+                        s.recv(100)
+            except OSError:
+                pass
+    return send
+
+
+def noise(most):
+    return lambda: os.urandom(int.from_bytes(os.urandom(2), "big") % most + 1)
+
+
+LONG_LINE = b"DESCRIBE rtsp://127.0.0.1/cam0 RTSP/1.0\r\nCSeq: 2\r\nX-Long: " + b"x" * (2 << 20) + b"\r\n\r\n"
+
+
 def test_viewers_play_through_idle_trickling_garbage_and_oversized_heads():
     proc, _, rtsp = start("--head-timeout", "3")
     url = "rtsp://127.0.0.1:%d/cam0" % rtsp
-    attacker = Attacker(rtsp)
+    attacker = Attacker(rtsp, (trickle, sending(lambda: os.urandom(2000), 0.1, answered=True)))
     try:
         time.sleep(1)
         with tempfile.TemporaryDirectory() as d:
@@ -191,55 +212,6 @@ def cpu_over(pid, seconds):
     return (cpu_seconds(pid) - start) / seconds
 
 
-def flood(port, stop):
-    """From 127.0.0.2 until stop: 300 connections held open (those the
-    server closes opened again), a third of them with half a request head;
-    and from six senders at once, random bytes and 2 MB header lines, each
-    on a connection of its own closed at once."""
-    def hold():
-        held = []
-        while not stop.is_set():
-            held = [s for s in held if s.fileno() >= 0]
-            for n in range(300 - len(held)):
-                try:
-                    s = connect(port, timeout=1)
-                    if n % 3 == 0:
-                        s.send(b"OPTIONS rtsp://127.0.0.1/cam0 RTSP/1.0\r\nCSeq: 1\r\nUser-")
-                    s.setblocking(False)
-                    held.append(s)
-                except OSError:
-                    pass
-            stop.wait(0.5)
-            for s in held:
-                try:
-                    if s.recv(1) == b"":
-                        s.close()
-                except BlockingIOError:
-                    pass
-                except OSError:
-                    s.close()
-        for s in held:
-            s.close()
-
-    def burst(payload):
-        while not stop.wait(0.02):
-            try:
-                with connect(port, timeout=1) as s:
-                    s.sendall(payload())
-            except OSError:
-                pass
-
-    line = b"DESCRIBE rtsp://127.0.0.1/cam0 RTSP/1.0\r\nCSeq: 2\r\nX-Long: " + b"x" * (2 << 20) + b"\r\n\r\n"
-    def noise():
-        return os.urandom(int.from_bytes(os.urandom(2), "big") % 20000 + 1)
-    threads = [threading.Thread(target=hold)] + [threading.Thread(target=burst, args=(f,))
-                                                 for f in (noise, noise, lambda: line, lambda: line, lambda: line, lambda: line)]
-    for t in threads:
-        t.start()
-    for t in threads:
-        t.join()
-
-
 def test_an_attack_on_a_loaded_machine_leaves_no_busy_thread_and_a_prompt_stop():
     load = [subprocess.Popen(["yes"], stdout=subprocess.DEVNULL) for _ in range(2)]
     proc, _, rtsp = start()
@@ -247,9 +219,9 @@ def test_an_attack_on_a_loaded_machine_leaves_no_busy_thread_and_a_prompt_stop()
     try:
         time.sleep(2)
         before = cpu_over(proc.pid, 2)
-        stop = threading.Event()
-        attacker = threading.Thread(target=flood, args=(rtsp, stop))
-        attacker.start()
+        # 300 idle connections, a third with half a head; six senders of random bytes and 2 MB header lines.
+        attacker = Attacker(rtsp, [sending(noise(20000), 0.02)] * 2 + [sending(lambda: LONG_LINE, 0.02)] * 4, idle=300,
+                            half_heads=True)
         with tempfile.TemporaryDirectory() as d:
             raw = os.path.join(d, "out.gray")
             player = subprocess.Popen(["ffmpeg", "-v", "error", "-rtsp_transport", "tcp", "-i", url, "-t", "15",
@@ -263,8 +235,7 @@ def test_an_attack_on_a_loaded_machine_leaves_no_busy_thread_and_a_prompt_stop()
                 assert probe.stdout.strip() == "h264", probe.stderr
                 probes += 1
                 time.sleep(0.5)
-            stop.set()
-            attacker.join()
+            attacker.end()
             assert player.wait(60) == 0
             # Whatever the load, a viewer that played throughout has more than a few seconds of frames.
             assert os.path.getsize(raw) // (320 * 240) >= 5 * 25

@@ -57,8 +57,7 @@ void CameraSource::Hand(const common::FramePtr &frame) {
 void CameraSource::Changed(common::CameraLink::Change change) {
     const bool up = change == common::CameraLink::Change::kBack;
     if (!up) {
-        Log("camera %d is down (%s); trying to reopen it until it is back", camera(),
-                     link_.error().c_str());
+        Log("camera %d is down (%s); trying to reopen it until it is back", camera(), link_.error().c_str());
     } else {
         const double down = std::chrono::duration<double>(Clock::now() - link_.downSince()).count();
         Log("camera %d is back after %.1f s", camera(), down);

@@ -173,8 +173,7 @@ std::string MetricsText(const std::vector<ChannelFigures> &cameras, const Proces
             "Sign-ins refused without a password check: their address failed too often within a minute.",
             process.authThrottled);
     Counter(out, "twincam_log_suppressed_total",
-            "Log lines held back: a line that repeats is written a few times a minute at most.",
-            process.logSuppressed);
+            "Log lines held back: a line that repeats is written a few times a minute at most.", process.logSuppressed);
     Gauge(out, "process_resident_memory_bytes", "Resident memory size in bytes.",
           static_cast<double>(process.residentKiB) * 1024.0);
     Gauge(out, "process_threads", "Threads of the process.", static_cast<double>(process.threads));

@@ -49,7 +49,7 @@ bool H264Encoder::Start(const common::Frame &first) {
     pipeline_ = gst_parse_launch(launch.c_str(), &error);
     if (pipeline_ == nullptr || error != nullptr) {
         Log("camera %d: the H.264 encoder cannot be made: %s", camera_,
-                     error != nullptr ? error->message : "no pipeline");
+            error != nullptr ? error->message : "no pipeline");
         if (error != nullptr) g_error_free(error);
         if (pipeline_ != nullptr) gst_object_unref(pipeline_);
         pipeline_ = nullptr;
@@ -76,8 +76,7 @@ bool H264Encoder::Start(const common::Frame &first) {
     epoch_ = first.readAt.time_since_epoch().count();
     keyWanted_ = false;  // the first frame is a key frame anyway
     if (gst_element_set_state(pipeline_, GST_STATE_PLAYING) == GST_STATE_CHANGE_FAILURE) {
-        Log("camera %d: the H.264 encoder does not start: %s", camera_,
-                     common::BusError(pipeline_, 0).c_str());
+        Log("camera %d: the H.264 encoder does not start: %s", camera_, common::BusError(pipeline_, 0).c_str());
         Stop();
         return false;
     }

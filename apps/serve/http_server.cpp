@@ -1,6 +1,7 @@
 #include "http_server.h"
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <microhttpd.h>
 #include <netdb.h>
 #include <sys/resource.h>
@@ -13,8 +14,6 @@
 #include <mutex>
 #include <optional>
 #include <vector>
-
-#include <fcntl.h>
 
 #include "health_probe.h"
 #include "mjpeg_response.h"

@@ -12,9 +12,9 @@
 
 #include "front_end.h"
 #include "head_deadlines.h"
-#include "sign_in.h"
 #include "router.h"
 #include "serve_options.h"
+#include "sign_in.h"
 #include "ticker.h"
 #include "tls_credentials.h"
 

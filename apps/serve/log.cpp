@@ -95,8 +95,8 @@ void RouteGLibMessages() {
         [](const gchar *domain, GLogLevelFlags level, const gchar *message, gpointer) {
             const char *name = LevelName(level);
             if (name == nullptr) return;
-            const std::string line = std::string(domain != nullptr ? domain : "GLib") + "-" + name + " **: " +
-                                     (message != nullptr ? message : "");
+            const std::string line = std::string(domain != nullptr ? domain : "GLib") + "-" + name +
+                                     " **: " + (message != nullptr ? message : "");
             Write(line, line);
         },
         nullptr);

@@ -8,8 +8,8 @@
 
 #include <atomic>
 #include <csignal>
-#include <cstdlib>
 #include <cstdio>
+#include <cstdlib>
 #include <thread>
 
 #include "http_server.h"
@@ -141,13 +141,13 @@ void Announce(const Options &opt, const FrontEnds &ends, bool signIn) {
     std::fflush(stdout);
     if (!ends.http->loopback() && !signIn) {
         Log("warning: listening on %s without --auth-file: anyone who can reach this "
-                     "address sees the cameras",
-                     opt.host.c_str());
+            "address sees the cameras",
+            opt.host.c_str());
     }
     if (!ends.http->loopback() && signIn && !*s) {
         Log("warning: listening on %s with --auth-file but without TLS: passwords cross "
-                     "the network in the clear; give --tls-cert and --tls-key",
-                     opt.host.c_str());
+            "the network in the clear; give --tls-cert and --tls-key",
+            opt.host.c_str());
     }
 }
 

@@ -6,8 +6,8 @@
 
 #include <cstdio>
 #include <cstring>
-#include <set>
 #include <filesystem>
+#include <set>
 
 #include "gst_frames.h"
 #include "log.h"

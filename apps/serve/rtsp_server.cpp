@@ -1,7 +1,7 @@
 #include "rtsp_server.h"
 
-#include <gst/app/gstappsrc.h>
 #include <fcntl.h>
+#include <gst/app/gstappsrc.h>
 #include <linux/tcp.h>
 #include <netinet/in.h>
 #include <sys/ioctl.h>
@@ -12,8 +12,8 @@
 #include <cstdio>
 #include <deque>
 #include <future>
-#include <optional>
 #include <mutex>
+#include <optional>
 #include <utility>
 
 #include "gst_frames.h"
@@ -462,7 +462,8 @@ bool RtspServer::Start(std::string *error) {
     g_object_unref(pool);
     closer_ = g_timeout_source_new(100);
     g_source_set_callback(
-        closer_, +[](gpointer self) -> gboolean { return static_cast<RtspServer *>(self)->CloseIdle(), G_SOURCE_CONTINUE; },
+        closer_,
+        +[](gpointer self) -> gboolean { return static_cast<RtspServer *>(self)->CloseIdle(), G_SOURCE_CONTINUE; },
         this, nullptr);
     g_source_attach(closer_, context_);
     thread_ = std::thread([this] {
@@ -474,9 +475,9 @@ bool RtspServer::Start(std::string *error) {
 }
 
 bool RtspServer::Answers(std::chrono::milliseconds timeout) const {
-    return serve::Answers(Probe{settings_.host, port_, "OPTIONS * RTSP/1.0\r\nCSeq: 1\r\n\r\n", "RTSP/1.0",
-                                settings_.tls != nullptr},
-                          timeout);
+    return serve::Answers(
+        Probe{settings_.host, port_, "OPTIONS * RTSP/1.0\r\nCSeq: 1\r\n\r\n", "RTSP/1.0", settings_.tls != nullptr},
+        timeout);
 }
 
 // On the connections' thread, and waits for it: every client goes (and with
@@ -500,15 +501,18 @@ void RtspServer::CloseAll() {
         done.set_value();
     };
     g_main_context_invoke(
-        clientThread_->context, +[](gpointer f) -> gboolean { return (*static_cast<decltype(close) *>(f))(), G_SOURCE_REMOVE; },
-        &close);
+        clientThread_->context,
+        +[](gpointer f) -> gboolean { return (*static_cast<decltype(close) *>(f))(), G_SOURCE_REMOVE; }, &close);
     done.get_future().wait();
 }
 
 void RtspServer::Stop() {
     if (thread_.joinable()) {
         g_main_context_invoke(
-            context_, +[](gpointer loop) -> gboolean { return g_main_loop_quit(static_cast<GMainLoop *>(loop)), G_SOURCE_REMOVE; },
+            context_,
+            +[](gpointer loop) -> gboolean {
+                return g_main_loop_quit(static_cast<GMainLoop *>(loop)), G_SOURCE_REMOVE;
+            },
             loop_);
         thread_.join();
         CloseAll();

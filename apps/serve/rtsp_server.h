@@ -70,7 +70,7 @@ private:
     void Playing(GstRTSPClient *client, const char *path, bool playing);
     void Closed(GstRTSPClient *client);
     void CloseIdle();
-    void CloseAll();  // on the connections' thread
+    void CloseAll();                       // on the connections' thread
     RtspMount *MountAt(const char *path);  // by the request's path
     RtspMount *MountOf(int id);
 

@@ -9,8 +9,8 @@
 
 #include "channels.h"
 #include "front_end.h"
-#include "sign_in.h"
 #include "serve_options.h"
+#include "sign_in.h"
 #include "tls_credentials.h"
 
 namespace twincam::serve {

@@ -9,7 +9,7 @@ namespace twincam::serve {
 std::unique_ptr<RtspService> StartRtsp(const Options &opt, Channels &, SignIn *, TlsCredentials *, std::string *) {
     if (opt.rtspOn) {
         Log("no RTSP: built without GStreamer's RTSP server "
-                             "(install libgstrtspserver-1.0-dev and build again)");
+            "(install libgstrtspserver-1.0-dev and build again)");
     }
     return nullptr;
 }

@@ -1,7 +1,8 @@
 #include "sign_in.h"
-#include "log.h"
 
 #include <cstdio>
+
+#include "log.h"
 
 namespace twincam::serve {
 namespace {
@@ -55,9 +56,10 @@ SignIn::Result SignIn::Checked(const std::string &address, bool right) {
     if (seen.failures == 0 || now - seen.windowStart >= kWindow) seen = Address{now, 0};
     if (++seen.failures == kMaxFailures) {
         Log("%d failed sign-ins from %s within a minute: refusing it until %lld s "
-                     "from now", kMaxFailures, address.c_str(),
-                     static_cast<long long>(std::chrono::duration_cast<std::chrono::seconds>(
-                                                seen.windowStart + kWindow - now).count()));
+            "from now",
+            kMaxFailures, address.c_str(),
+            static_cast<long long>(
+                std::chrono::duration_cast<std::chrono::seconds>(seen.windowStart + kWindow - now).count()));
     }
     return Result::kFailed;
 }

@@ -253,8 +253,7 @@ void WebRtcServer::Feed::Join(const std::shared_ptr<Peer> &peer) {
                                " mtu=1200 config-interval=0 aggregate-mode=zero-latency ! appsink name=sink sync=false";
     GstElement *made = gst_parse_launch(launch.c_str(), &error);
     if (error != nullptr) {
-        Log("camera %d: WebRTC's packetiser cannot be made: %s", channel->id(),
-                     error->message);
+        Log("camera %d: WebRTC's packetiser cannot be made: %s", channel->id(), error->message);
         g_error_free(error);
         if (made != nullptr) gst_object_unref(made);
         return;
@@ -632,8 +631,7 @@ std::unique_ptr<WebRtcService> StartWebRtc(const Options &opt, Channels &channel
     auto server = std::make_unique<WebRtcServer>(
         channels, WebRtcServer::Settings{opt.host, opt.stun, opt.webrtcMinPort, opt.webrtcMaxPort});
     if (std::string why; !server->Start(&why)) {
-        Log("no WebRTC, the page plays MJPEG: %s; or start with --webrtc off",
-                     why.c_str());
+        Log("no WebRTC, the page plays MJPEG: %s; or start with --webrtc off", why.c_str());
         return nullptr;
     }
     return server;

@@ -305,9 +305,9 @@ bool RtspServer::Admit(GstRTSPClient *client, int fd) {
     const std::string address = gst_rtsp_connection_get_ip(gst_rtsp_client_get_connection(client));
     const bool probe = IsProbeSocket(fd);
     std::lock_guard<std::mutex> lock(clientsMutex_);
+    const auto held = perAddress_.find(address);
     if (!probe && (static_cast<int>(clients_.size()) >= settings_.maxConnections ||
-                   perAddress_[address] >= settings_.maxPerAddress)) {
-        if (perAddress_[address] == 0) perAddress_.erase(address);
+                   (held != perAddress_.end() && held->second >= settings_.maxPerAddress))) {
         return false;
     }
     const int own = fcntl(fd, F_DUPFD_CLOEXEC, 0);
